@@ -1,0 +1,3 @@
+#include "app/MoreltaFirmwareUpdaterApplication.h"
+
+START_JUCE_APPLICATION (MoreltaFirmwareUpdaterApplication)

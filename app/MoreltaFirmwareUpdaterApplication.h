@@ -1,0 +1,80 @@
+#pragma once
+
+#include "engine/ApplicationEngine.h"
+#include "platform/ExclusiveFileLock.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/** The application object: builds the MIDI port manager and the engine, refuses to run
+    while the companion software holds its in-use lock file, guards quitting during an
+    update and shows the final alert of each update.
+*/
+class MoreltaFirmwareUpdaterApplication : public juce::JUCEApplication,
+                                          public ApplicationEngine::Listener
+{
+public:
+    /** What the application takes from the machine; tests and the demo replace it. */
+    struct Environment
+    {
+        MidiPortSystem::Ptr midiPorts;
+
+        /** The machine-wide application data folder that holds the companion's lock. */
+        juce::File commonDataFolder;
+    };
+
+    /** The platform's MIDI ports and folders. */
+    MoreltaFirmwareUpdaterApplication();
+    explicit MoreltaFirmwareUpdaterApplication (Environment environment);
+    ~MoreltaFirmwareUpdaterApplication() override;
+
+    const juce::String getApplicationName() override;
+    const juce::String getApplicationVersion() override;
+    bool moreThanOneInstanceAllowed() override { return false; }
+    void initialise (const juce::String& commandLine) override;
+    void shutdown() override;
+    void anotherInstanceStarted (const juce::String&) override {}
+    void systemRequestedQuit() override;
+    void suspended() override {}
+    void resumed() override {}
+
+    // ApplicationEngine::Listener
+    void statusChanged (int status) override;
+    void progressChanged (double) override {}
+    void errorOccurred (int error) override;
+    void firmwareVersionChanged (double) override {}
+    void hardwareModelChanged (int) override {}
+    void emergencyModeChanged (bool) override {}
+
+    /** Returns whether the companion software leaves the updater free to run; while the
+        updater runs it holds the lock file itself.
+    */
+    bool checkCompanionLock();
+
+    ApplicationEngine* getEngine() const noexcept { return engine.get(); }
+    MidiManager* getMidiManager() const noexcept { return midiManager.get(); }
+    bool isEmergencyMode() const noexcept { return emergencyMode; }
+    bool holdsCompanionLock() const noexcept { return lockFile.isHeld(); }
+
+protected:
+    // The alert boxes and the quit, overridden by tests so that nothing waits for a click.
+
+    /** A modal OK/Cancel box with the information icon; true for OK. */
+    virtual bool askOkCancel (const juce::String& text);
+
+    /** A non-modal box with the warning icon and one button. */
+    virtual void showWarning (const juce::String& text);
+
+    virtual void quitApplication();
+
+private:
+    void endUpdate (const juce::String& alertText);
+
+    Environment environment;
+    MidiManager::Ptr midiManager;
+    ApplicationEngine::Ptr engine;
+    std::unique_ptr<juce::ApplicationCommandManager> commandManager;
+    ExclusiveFileLock lockFile;
+    bool emergencyMode = false;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MoreltaFirmwareUpdaterApplication)
+};

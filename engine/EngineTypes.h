@@ -1,0 +1,44 @@
+#pragma once
+
+/** Where an update stands; the engine is busy in every status but idle and completed. */
+namespace EngineStatus
+{
+enum : int
+{
+    idle = 0,
+    backingUpGlobals = 1,
+    backingUpPresets = 2,
+    startingEmergencyUpdate = 3, // set without a notification
+    erasingFirmware = 4,
+    sendingApp = 5,
+    sendingAssets = 6,
+    waitingForReboot = 7,
+    restoringGlobals = 8,
+    restoringPresets = 9,
+    completed = 10
+};
+}
+
+/** Why an update stopped. */
+namespace EngineError
+{
+enum : int
+{
+    deviceUnavailable = 0,
+    globalsTimeout = 1,
+    presetTimeout = 2,
+    backupDataError = 3
+};
+}
+
+/** The keyboard model, learnt from its port names. */
+namespace HardwareModel
+{
+enum : int
+{
+    morelta25 = 0,
+    morelta49 = 1,
+    morelta61 = 2,
+    unknown = 3
+};
+}

@@ -1,0 +1,31 @@
+#pragma once
+
+#include "engine/ListenerUpdater.h"
+
+#include <juce_events/juce_events.h>
+
+/** A queue of notifications that any thread may add to and that the message thread
+    delivers, oldest first.
+*/
+class QueueASyncUpdater : public virtual juce::ReferenceCountedObject,
+                          public virtual juce::AsyncUpdater
+{
+public:
+    QueueASyncUpdater() = default;
+
+    /** Drops what was never delivered. */
+    ~QueueASyncUpdater() override;
+
+    /** With sendNotificationSync the update is delivered at once on the calling thread;
+        otherwise it is queued for the message thread.
+    */
+    void queueUpdate (ListenerUpdater::Ptr update, juce::NotificationType type);
+
+    void handleAsyncUpdate() override;
+
+private:
+    juce::CriticalSection lock;
+    juce::ReferenceCountedArray<ListenerUpdater> pending;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QueueASyncUpdater)
+};

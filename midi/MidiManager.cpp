@@ -1,0 +1,385 @@
+#include "midi/MidiManager.h"
+
+//==============================================================================
+/** Collects the names of one kind of port change and tells every listener on the
+    message thread; several changes before the delivery arrive as one call.
+*/
+class MidiManager::PortChangeUpdater : public juce::AsyncUpdater
+{
+public:
+    using Slot = void (Listener::*) (juce::StringArray);
+
+    PortChangeUpdater (MidiManager& m, Slot s) : manager (m), slot (s) {}
+    ~PortChangeUpdater() override { cancelPendingUpdate(); }
+
+    void add (const juce::String& portName)
+    {
+        {
+            const juce::ScopedLock sl (pendingLock);
+            pendingNames.addIfNotAlreadyThere (portName);
+        }
+
+        triggerAsyncUpdate();
+    }
+
+    void handleAsyncUpdate() override
+    {
+        juce::StringArray names;
+
+        {
+            const juce::ScopedLock sl (pendingLock);
+            names.swapWith (pendingNames);
+        }
+
+        if (! names.isEmpty())
+            manager.callListeners ([this, &names] (Listener& l) { (l.*slot) (names); });
+    }
+
+private:
+    MidiManager& manager;
+    const Slot slot;
+    juce::CriticalSection pendingLock;
+    juce::StringArray pendingNames;
+};
+
+class MidiManager::MidiInputDeviceDisconnectUpdater final : public PortChangeUpdater
+{
+public:
+    explicit MidiInputDeviceDisconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiInputDeviceDisconnected) {}
+};
+
+class MidiManager::MidiOutputDeviceDisconnectUpdater final : public PortChangeUpdater
+{
+public:
+    explicit MidiOutputDeviceDisconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiOutputDeviceDisconnected) {}
+};
+
+class MidiManager::MidiInputDeviceReconnectUpdater final : public PortChangeUpdater
+{
+public:
+    explicit MidiInputDeviceReconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiInputDeviceReconnected) {}
+};
+
+class MidiManager::MidiOutputDeviceReconnectUpdater final : public PortChangeUpdater
+{
+public:
+    explicit MidiOutputDeviceReconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiOutputDeviceReconnected) {}
+};
+
+//==============================================================================
+MidiManager::MidiManager (MidiPortSystem::Ptr portSystem)
+    : ports (std::move (portSystem))
+    , inputDisconnectUpdater (std::make_unique<MidiInputDeviceDisconnectUpdater> (*this))
+    , outputDisconnectUpdater (std::make_unique<MidiOutputDeviceDisconnectUpdater> (*this))
+    , inputReconnectUpdater (std::make_unique<MidiInputDeviceReconnectUpdater> (*this))
+    , outputReconnectUpdater (std::make_unique<MidiOutputDeviceReconnectUpdater> (*this))
+{
+    jassert (ports != nullptr);
+    startTimer (50);
+}
+
+MidiManager::~MidiManager()
+{
+    stopTimer();
+
+    inputDisconnectUpdater.reset();
+    outputDisconnectUpdater.reset();
+    inputReconnectUpdater.reset();
+    outputReconnectUpdater.reset();
+
+    openOutputs.clear();
+    retiredOutputs.clear();
+
+    for (auto& entry : openInputs)
+        entry.port->stop();
+
+    {
+        const std::lock_guard<std::mutex> guard (listenerMutex);
+        listeners.clear();
+    }
+
+    // Deleting an input waits for its delivery thread, which may still be on its way
+    // through handleIncomingMidiMessage; with no listeners left it calls nobody.
+    openInputs.clear();
+    retiredInputs.clear();
+}
+
+//==============================================================================
+void MidiManager::addListener (Listener* listener)
+{
+    if (listener == nullptr)
+        return;
+
+    const std::lock_guard<std::mutex> guard (listenerMutex);
+    listeners.addIfNotAlreadyThere (listener);
+}
+
+void MidiManager::removeListener (Listener* listener)
+{
+    std::unique_lock<std::mutex> guard (listenerMutex);
+    const auto index = listeners.indexOf (listener);
+
+    if (index < 0)
+        return;
+
+    listeners.remove (index);
+
+    for (auto* walk : activeWalks)
+        if (index < walk->index)
+            --walk->index;
+
+    // A call already under way on another thread must end before the caller may assume
+    // the listener is out of reach (it is usually about to be deleted). A listener that
+    // removes itself from inside its own call does not wait for itself.
+    const auto me = std::this_thread::get_id();
+
+    listenerCallEnded.wait (guard, [&]
+                            {
+                                for (auto* walk : activeWalks)
+                                    if (walk->current == listener && walk->thread != me)
+                                        return false;
+
+                                return true;
+                            });
+}
+
+template <typename Call>
+void MidiManager::callListeners (Call&& call)
+{
+    std::unique_lock<std::mutex> guard (listenerMutex);
+    ListenerWalk walk { listeners.size(), nullptr, std::this_thread::get_id() };
+    activeWalks.add (&walk);
+
+    // Last added first. Removals during the walk move walk.index (see removeListener),
+    // so no listener is skipped or called twice.
+    while (--walk.index >= 0)
+    {
+        walk.current = listeners.getUnchecked (walk.index);
+        guard.unlock();
+        call (*walk.current);
+        guard.lock();
+        walk.current = nullptr;
+        listenerCallEnded.notify_all();
+    }
+
+    activeWalks.removeFirstMatchingValue (&walk);
+}
+
+void MidiManager::handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message)
+{
+    callListeners ([&] (Listener& l) { l.handleIncomingMidiMessage (source, message); });
+}
+
+//==============================================================================
+bool MidiManager::isInputOpen (const juce::String& portName) const
+{
+    return std::any_of (openInputs.begin(), openInputs.end(), [&] (auto& e) { return e.name == portName; });
+}
+
+bool MidiManager::isOutputOpen (const juce::String& portName) const
+{
+    return std::any_of (openOutputs.begin(), openOutputs.end(), [&] (auto& e) { return e.name == portName; });
+}
+
+void MidiManager::openMidiInput (const juce::String& portName)
+{
+    {
+        const juce::ScopedLock sl (lock);
+
+        if (isInputOpen (portName))
+            return;
+    }
+
+    const auto names = ports->getInputNames();
+
+    for (int i = 0; i < names.size(); ++i)
+    {
+        if (names[i] != portName)
+            continue;
+
+        if (auto port = ports->openInput (i, *this))
+        {
+            const juce::ScopedLock sl (lock);
+            port->start();
+            openInputs.push_back ({ portName, std::move (port) });
+            numOpenInputs = (int) openInputs.size();
+        }
+    }
+}
+
+void MidiManager::openMidiOutput (const juce::String& portName)
+{
+    {
+        const juce::ScopedLock sl (lock);
+
+        if (isOutputOpen (portName))
+            return;
+    }
+
+    const auto names = ports->getOutputNames();
+
+    for (int i = 0; i < names.size(); ++i)
+    {
+        if (names[i] != portName)
+            continue;
+
+        if (auto output = ports->openOutput (i))
+        {
+            const juce::ScopedLock sl (lock);
+            openOutputs.push_back ({ portName, std::move (output) });
+            numOpenOutputs = (int) openOutputs.size();
+        }
+    }
+}
+
+void MidiManager::closeMidiInput (const juce::String& portName)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto it = openInputs.begin(); it != openInputs.end();)
+    {
+        if (it->name == portName)
+        {
+            it->port->stop();
+            retiredInputs.push_back (std::move (it->port));
+            it = openInputs.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+
+    numOpenInputs = (int) openInputs.size();
+}
+
+void MidiManager::closeMidiOutput (const juce::String& portName)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto it = openOutputs.begin(); it != openOutputs.end();)
+    {
+        if (it->name == portName)
+        {
+            it->output->stopBackgroundThread();
+            retiredOutputs.push_back (std::move (it->output));
+            it = openOutputs.erase (it);
+        }
+        else
+        {
+            ++it;
+        }
+    }
+
+    numOpenOutputs = (int) openOutputs.size();
+}
+
+void MidiManager::destroyRetiredPorts()
+{
+    std::vector<std::unique_ptr<MidiPortSystem::InputPort>> inputs;
+    std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> outputs;
+
+    {
+        const juce::ScopedLock sl (lock);
+        inputs.swap (retiredInputs);
+        outputs.swap (retiredOutputs);
+    }
+}
+
+//==============================================================================
+void MidiManager::sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto& entry : openOutputs)
+        if (entry.name == portName)
+            entry.output->sendMessageNow (message);
+}
+
+void MidiManager::sendMessageToAllOutputs (const juce::MidiMessage& message)
+{
+    const juce::ScopedLock sl (lock);
+
+    for (auto& entry : openOutputs)
+        entry.output->sendMessageNow (message);
+}
+
+bool MidiManager::isMidiOutputAvailable (const juce::String& portName)
+{
+    return ports->getOutputNames().contains (portName);
+}
+
+//==============================================================================
+void MidiManager::timerCallback()
+{
+    {
+        const juce::ScopedLock sl (lock);
+
+        // A name leaves the disconnected list only once a port of that name is open
+        // again: if the reopen fails, the next pass tries again, and nobody hears of a
+        // reconnection that did not happen.
+        const auto inputNames = ports->getInputNames();
+
+        for (auto& name : juce::StringArray (disconnectedInputNames))
+        {
+            if (inputNames.contains (name))
+            {
+                openMidiInput (name);
+
+                if (isInputOpen (name))
+                {
+                    disconnectedInputNames.removeString (name);
+                    inputReconnectUpdater->add (name);
+                }
+            }
+        }
+
+        const auto outputNames = ports->getOutputNames();
+
+        for (auto& name : juce::StringArray (disconnectedOutputNames))
+        {
+            if (outputNames.contains (name))
+            {
+                openMidiOutput (name);
+
+                if (isOutputOpen (name))
+                {
+                    disconnectedOutputNames.removeString (name);
+                    outputReconnectUpdater->add (name);
+                }
+            }
+        }
+
+        juce::StringArray openInputNames;
+
+        for (auto& entry : openInputs)
+            openInputNames.addIfNotAlreadyThere (entry.name);
+
+        for (auto& name : openInputNames)
+        {
+            if (! ports->getInputNames().contains (name))
+            {
+                closeMidiInput (name);
+                disconnectedInputNames.addIfNotAlreadyThere (name);
+                inputDisconnectUpdater->add (name);
+            }
+        }
+
+        juce::StringArray openOutputNames;
+
+        for (auto& entry : openOutputs)
+            openOutputNames.addIfNotAlreadyThere (entry.name);
+
+        for (auto& name : openOutputNames)
+        {
+            if (! isMidiOutputAvailable (name))
+            {
+                closeMidiOutput (name);
+                disconnectedOutputNames.addIfNotAlreadyThere (name);
+                outputDisconnectUpdater->add (name);
+            }
+        }
+    }
+
+    destroyRetiredPorts();
+}

@@ -1,0 +1,138 @@
+#pragma once
+
+#include "midi/MidiPortSystem.h"
+
+#include <atomic>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+/** The one object through which the updater talks MIDI to the keyboard.
+
+    Opens ports by exact name, sends to them, hands every received message to its
+    listeners on the thread that received it, and every 50 ms checks that its ports are
+    still listed: a vanished port is closed and its name remembered, and the port is
+    opened again once the name is listed again. Port changes reach the listeners on the
+    message thread.
+*/
+class MidiManager final : public juce::MidiInputCallback,
+                          public juce::ReferenceCountedObject,
+                          private juce::Timer
+{
+public:
+    using Ptr = juce::ReferenceCountedObjectPtr<MidiManager>;
+
+    class Listener
+    {
+    public:
+        virtual ~Listener() = default;
+
+        /** Called on the thread that received the message, never with a lock of the
+            manager held. The source may be null.
+        */
+        virtual void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) = 0;
+
+        // Port changes, always on the message thread, after the manager's lists changed.
+        virtual void midiInputDeviceDisconnected (juce::StringArray) {}
+        virtual void midiOutputDeviceDisconnected (juce::StringArray) {}
+        virtual void midiInputDeviceReconnected (juce::StringArray) {}
+        virtual void midiOutputDeviceReconnected (juce::StringArray) {}
+    };
+
+    /** Starts the port poll; opens nothing until asked. */
+    explicit MidiManager (MidiPortSystem::Ptr portSystem);
+    ~MidiManager() override;
+
+    /** Adding a listener that is null or already present does nothing. */
+    void addListener (Listener* listener);
+
+    /** Once this returns, the listener is not called again; if another thread is
+        calling it at that moment, this waits until that call has returned.
+    */
+    void removeListener (Listener* listener);
+
+    /** Opens every listed input of exactly this name, unless one is open already. */
+    void openMidiInput (const juce::String& portName);
+
+    /** Opens every listed output of exactly this name, unless one is open already. */
+    void openMidiOutput (const juce::String& portName);
+
+    /** Sends to every open output of this name; nothing happens when there is none.
+        Returns once the platform has taken the whole message.
+    */
+    void sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message);
+
+    /** Sends to every open output. */
+    void sendMessageToAllOutputs (const juce::MidiMessage& message);
+
+    /** Whether the system lists an output of exactly this name right now. */
+    bool isMidiOutputAvailable (const juce::String& portName);
+
+    /** Snapshots that the next poll pass may change; callable from any thread. */
+    int getNumOpenInputs() const noexcept { return numOpenInputs.load(); }
+    int getNumOpenOutputs() const noexcept { return numOpenOutputs.load(); }
+
+    void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
+    void handlePartialSysexMessage (juce::MidiInput*, const juce::uint8*, int, double) override {}
+
+private:
+    class PortChangeUpdater;
+    class MidiInputDeviceDisconnectUpdater;
+    class MidiOutputDeviceDisconnectUpdater;
+    class MidiInputDeviceReconnectUpdater;
+    class MidiOutputDeviceReconnectUpdater;
+
+    struct InputEntry
+    {
+        juce::String name;
+        std::unique_ptr<MidiPortSystem::InputPort> port;
+    };
+
+    struct OutputEntry
+    {
+        juce::String name;
+        std::unique_ptr<MidiPortSystem::OutputPort> output;
+    };
+
+    /** One pass over the listeners in progress, so that removals can adjust it. */
+    struct ListenerWalk
+    {
+        int index;
+        Listener* current;
+        std::thread::id thread;
+    };
+
+    void timerCallback() override;
+    void closeMidiInput (const juce::String& portName);
+    void closeMidiOutput (const juce::String& portName);
+    bool isInputOpen (const juce::String& portName) const;
+    bool isOutputOpen (const juce::String& portName) const;
+    void destroyRetiredPorts();
+
+    template <typename Call>
+    void callListeners (Call&& call);
+
+    MidiPortSystem::Ptr ports;
+
+    std::unique_ptr<PortChangeUpdater> inputDisconnectUpdater, outputDisconnectUpdater,
+        inputReconnectUpdater, outputReconnectUpdater;
+
+    juce::StringArray disconnectedInputNames, disconnectedOutputNames;
+    std::vector<InputEntry> openInputs;
+    std::vector<OutputEntry> openOutputs;
+    std::atomic<int> numOpenInputs { 0 }, numOpenOutputs { 0 };
+
+    // Closed ports wait here until the poll has let go of the lock: an input's delivery
+    // thread may be inside a listener that is waiting for the lock to send a reply.
+    std::vector<std::unique_ptr<MidiPortSystem::InputPort>> retiredInputs;
+    std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> retiredOutputs;
+
+    juce::CriticalSection lock;
+
+    std::mutex listenerMutex;
+    std::condition_variable listenerCallEnded;
+    juce::Array<Listener*> listeners;
+    juce::Array<ListenerWalk*> activeWalks;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MidiManager)
+};

@@ -1,0 +1,110 @@
+#pragma once
+
+#include "midi/MidiPortSystem.h"
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <thread>
+
+/** A MIDI port list of our own that simulated devices plug into, in place of the
+    platform's, for tests and the demo.
+
+    The device side adds and removes ports at any time, under any name (two ports may
+    share one). From the computer's side it behaves as a platform's MIDI service:
+
+    - an input (device to computer) delivers each message on a thread of its own, one
+      per open handle, in the order the device sent them; the device's send only queues;
+    - a send to an output (computer to device) returns once the device's receiver has
+      taken the message, and runs the receiver on the sending thread;
+    - once a port is removed its open handles deliver nothing more, and sends to it go
+      nowhere; a port of the same name added later is a new port that must be opened anew;
+    - opens of a listed name can be made to fail.
+
+    Every message in either direction can be observed with a time stamp in microseconds.
+    All operations are thread-safe.
+*/
+class VirtualMidiPortSystem final : public MidiPortSystem
+{
+public:
+    using Ptr = juce::ReferenceCountedObjectPtr<VirtualMidiPortSystem>;
+
+    /** Receives what the computer sends to one of the device's ports. */
+    using Receiver = std::function<void (const juce::MidiMessage&)>;
+
+    struct TrafficRecord
+    {
+        juce::int64 microseconds; // since this port system was created
+        bool toDevice;
+        juce::String portName;
+        juce::MidiMessage message;
+    };
+
+    using TrafficObserver = std::function<void (const TrafficRecord&)>;
+
+    VirtualMidiPortSystem();
+    ~VirtualMidiPortSystem() override;
+
+    //==============================================================================
+    // The device's side
+
+    /** Adds a port the computer receives from; returns its id. */
+    int addInputPort (const juce::String& name);
+
+    /** Adds a port the computer sends to; its messages go to the receiver. */
+    int addOutputPort (const juce::String& name, Receiver receiver);
+
+    /** Unplugs a port. Waits for receiver calls of this port on other threads to end,
+        so the device may be deleted afterwards.
+    */
+    void removePort (int portId);
+
+    /** Queues a message on every open, started handle of this input port; messages to
+        a removed port are dropped.
+    */
+    void sendFromDevice (int inputPortId, const juce::MidiMessage& message);
+
+    /** The next `count` opens of ports of this name fail; -1 makes every open fail
+        until this is called again with 0.
+    */
+    void setOpenFailures (const juce::String& portName, int count);
+
+    /** Called for every message that crosses a port, in either direction, in the order
+        the messages crossed. Pass nullptr to stop.
+    */
+    void setTrafficObserver (TrafficObserver observer);
+
+    /** Microseconds since this port system was created. */
+    juce::int64 getMicroseconds() const;
+
+    //==============================================================================
+    // The computer's side
+    juce::StringArray getInputNames() override;
+    juce::StringArray getOutputNames() override;
+    std::unique_ptr<InputPort> openInput (int index, juce::MidiInputCallback& callback) override;
+    std::unique_ptr<OutputPort> openOutput (int index) override;
+
+private:
+    struct Port;
+    class VirtualInputPort;
+    class VirtualOutputPort;
+
+    int addPort (const juce::String& name, bool isInput, Receiver receiver);
+    juce::StringArray namesOf (bool inputs);
+    std::shared_ptr<Port> portAt (int index, bool inputs);
+    bool takeOpenFailure (const juce::String& name);
+    void record (bool toDevice, const juce::String& portName, const juce::MidiMessage& message);
+
+    std::mutex mutex;
+    std::condition_variable receiverCallEnded;
+    std::map<int, std::shared_ptr<Port>> ports;
+    std::map<juce::String, int> openFailures;
+    int nextPortId = 1;
+
+    std::mutex observerMutex;
+    TrafficObserver observer;
+    const juce::int64 startTicks;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (VirtualMidiPortSystem)
+};
