@@ -52,6 +52,9 @@ public:
 
     void enqueue (const juce::MidiMessage& message)
     {
+        if (! started)
+            return;
+
         {
             const std::lock_guard<std::mutex> guard (queueMutex);
             queue.push_back (message);

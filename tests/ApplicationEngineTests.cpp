@@ -1,0 +1,332 @@
+#include "TestHelpers.h"
+#include "engine/ApplicationEngine.h"
+#include "sim/VirtualMidiPortSystem.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+/** Logs every notification as text, and checks it arrives on the message thread. */
+class LoggingListener final : public ApplicationEngine::Listener
+{
+public:
+    explicit LoggingListener (juce::String n = {}) : name (std::move (n)) {}
+
+    void statusChanged (int s) override { log ("status " + juce::String (s)); }
+    void progressChanged (double p) override { log ("progress " + juce::String (p, 2)); }
+    void errorOccurred (int e) override { log ("error " + juce::String (e)); }
+    void firmwareVersionChanged (double v) override { log ("version " + juce::String (v, 2)); }
+    void hardwareModelChanged (int m) override { log ("model " + juce::String (m)); }
+    void emergencyModeChanged (bool on) override { log (on ? "emergency on" : "emergency off"); }
+
+    std::vector<juce::String> take()
+    {
+        auto result = events;
+        events.clear();
+        return result;
+    }
+
+    std::vector<juce::String> events;
+    std::function<void (const juce::String&)> onEvent;
+
+private:
+    void log (const juce::String& text)
+    {
+        EXPECT_TRUE (test::isMessageThread());
+        events.push_back (name.isEmpty() ? text : name + ": " + text);
+
+        if (onEvent != nullptr)
+            onEvent (text);
+    }
+
+    const juce::String name;
+};
+
+class ApplicationEngineTest : public ::testing::Test
+{
+protected:
+    ApplicationEngineTest() { engine->addListener (&listener); }
+
+    /** Delivers everything queued so far. */
+    void settle() { test::pumpFor (20); }
+
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    LoggingListener listener;
+};
+
+using Events = std::vector<juce::String>;
+} // namespace
+
+TEST_F (ApplicationEngineTest, StartsIdleAndSaysNothingUntilAsked)
+{
+    settle();
+    EXPECT_TRUE (listener.events.empty());
+    auto& s = engine->getState();
+    EXPECT_EQ (s.status.load(), EngineStatus::idle);
+    EXPECT_EQ (s.model.load(), HardwareModel::unknown);
+    EXPECT_EQ (s.version.load(), 0.0);
+    EXPECT_FALSE (s.emergencyMode.load());
+}
+
+TEST_F (ApplicationEngineTest, IsBusyInEveryStatusButIdleAndCompleted)
+{
+    for (int s = EngineStatus::idle; s <= EngineStatus::completed; ++s)
+    {
+        engine->getState().status = s;
+        EXPECT_EQ (engine->isBusy(), s != EngineStatus::idle && s != EngineStatus::completed) << s;
+    }
+}
+
+TEST_F (ApplicationEngineTest, StatusChangesArriveInOrderEachWithItsProgressBeforeItsStatus)
+{
+    engine->setStatus (EngineStatus::backingUpGlobals, 0.25);
+    engine->setStatus (EngineStatus::backingUpPresets, 0.5);
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::backingUpPresets);
+    EXPECT_EQ (engine->getState().progress.load(), 0.5);
+    EXPECT_TRUE (listener.events.empty()); // never delivered on the caller's stack
+
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "progress 0.25", "status 1", "progress 0.50", "status 2" }));
+}
+
+TEST_F (ApplicationEngineTest, ListenersHearEachNotificationLastAddedFirstAndOnlyOnce)
+{
+    LoggingListener second ("second"), third ("third");
+    engine->addListener (&second);
+    engine->addListener (&third);
+    engine->addListener (&second);
+    engine->addListener (nullptr);
+
+    engine->setEmergencyMode (true);
+    settle();
+
+    EXPECT_EQ (third.take(), (Events { "third: emergency on" }));
+    EXPECT_EQ (second.take(), (Events { "second: emergency on" }));
+    EXPECT_EQ (listener.take(), (Events { "emergency on" }));
+    EXPECT_TRUE (engine->getState().emergencyMode.load());
+}
+
+TEST_F (ApplicationEngineTest, ListenersAreCalledFromTheMostRecentlyAdded)
+{
+    std::vector<juce::String> order;
+    LoggingListener second ("second");
+    engine->addListener (&second);
+    listener.onEvent = [&] (const juce::String&) { order.push_back ("first"); };
+    second.onEvent = [&] (const juce::String&) { order.push_back ("second"); };
+
+    engine->setStatus (EngineStatus::sendingApp, 0.1);
+    settle();
+    EXPECT_EQ (order, (Events { "second", "first", "second", "first" }));
+}
+
+TEST_F (ApplicationEngineTest, AnErrorIsReportedThenTheEngineReturnsToIdle)
+{
+    engine->setStatus (EngineStatus::backingUpPresets, 0.3);
+    engine->getState().globals.add (juce::MemoryBlock (14));
+    engine->getState().presets.add ({});
+    settle();
+    listener.take();
+
+    engine->reportError (EngineError::presetTimeout);
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::idle);
+    EXPECT_TRUE (engine->getState().globals.isEmpty());
+    EXPECT_TRUE (engine->getState().presets.isEmpty());
+
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "error 2", "progress 0.00", "status 0" }));
+}
+
+TEST_F (ApplicationEngineTest, AnErrorFromAWorkerThreadActsOnTheMessageThreadInTheSameOrder)
+{
+    engine->setStatus (EngineStatus::restoringPresets, 0.5);
+    settle();
+    listener.take();
+
+    std::thread worker ([this] { engine->reportError (EngineError::deviceUnavailable); });
+    worker.join();
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringPresets); // not acted on yet
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return listener.events.size() == 3; }));
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "error 0", "progress 0.00", "status 0" }));
+}
+
+TEST_F (ApplicationEngineTest, ErrorsRacingFromSeveralThreadsStopTheUpdateOnce)
+{
+    engine->setStatus (EngineStatus::backingUpGlobals, 0.0);
+    settle();
+    listener.take();
+
+    std::vector<std::thread> workers;
+
+    for (int i = 0; i < 4; ++i)
+        workers.emplace_back ([this] { engine->reportError (EngineError::globalsTimeout); });
+
+    for (auto& w : workers)
+        w.join();
+
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "error 1", "progress 0.00", "status 0" }));
+}
+
+TEST_F (ApplicationEngineTest, AWorkersReportThatArrivesAfterAResetIsDropped)
+{
+    engine->setStatus (EngineStatus::restoringGlobals, 0.0);
+
+    std::thread worker ([this]
+                        {
+                            engine->reportError (EngineError::deviceUnavailable);
+                            engine->stepCompleted (EngineStatus::restoringGlobals);
+                        });
+    worker.join();
+
+    // The update ends by another way before the reports reach the message thread.
+    engine->reset (true);
+    engine->setStatus (EngineStatus::restoringGlobals, 0.0);
+    settle();
+
+    EXPECT_EQ (listener.take(), (Events { "progress 0.00", "status 8", "progress 0.00", "status 0", "progress 0.00", "status 8" }));
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringGlobals);
+}
+
+TEST_F (ApplicationEngineTest, StepCompletionsMoveTheStatusOnTheMessageThread)
+{
+    const std::pair<int, int> steps[] = {
+        { EngineStatus::backingUpGlobals, EngineStatus::backingUpPresets },
+        { EngineStatus::restoringGlobals, EngineStatus::restoringPresets },
+        { EngineStatus::restoringPresets, EngineStatus::completed },
+    };
+
+    auto heard = [this] (int status)
+    {
+        auto& e = listener.events;
+        return std::find (e.begin(), e.end(), "status " + juce::String (status)) != e.end();
+    };
+
+    for (auto [from, to] : steps)
+    {
+        engine->setStatus (from, 0.7);
+        std::thread worker ([this, from = from] { engine->stepCompleted (from); });
+        worker.join();
+        ASSERT_TRUE (test::pumpUntil ([&, to = to] { return heard (to); })) << from;
+    }
+
+    // The step message that follows completion returns the engine to idle.
+    ASSERT_TRUE (test::pumpUntil ([&] { return heard (EngineStatus::idle); }));
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::idle);
+}
+
+TEST_F (ApplicationEngineTest, TheRestartEndsANormalUpdateWithTheRestoreAndAnEmergencyUpdateAtOnce)
+{
+    engine->setStatus (EngineStatus::waitingForReboot, 0.0);
+    engine->stepCompleted (EngineStatus::waitingForReboot);
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringGlobals);
+
+    engine->getState().emergencyMode = true;
+    engine->setStatus (EngineStatus::waitingForReboot, 0.0);
+    engine->stepCompleted (EngineStatus::waitingForReboot);
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::completed);
+}
+
+TEST_F (ApplicationEngineTest, StepCompletionsAreIgnoredWhenNoUpdateRuns)
+{
+    engine->stepCompleted (EngineStatus::backingUpGlobals);
+    engine->setStatus (EngineStatus::completed, 0.0);
+    engine->stepCompleted (EngineStatus::restoringPresets);
+    EXPECT_EQ (engine->getState().status.load(), EngineStatus::completed);
+
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "progress 0.00", "status 10" }));
+}
+
+TEST_F (ApplicationEngineTest, ModelAndVersionAreReadWhenDelivered)
+{
+    auto& s = engine->getState();
+    s.model = HardwareModel::morelta25;
+    s.version = 1.15;
+    engine->notifyModelAndVersion();
+    s.model = HardwareModel::morelta61;
+    s.version = 1.16;
+    engine->notifyModelAndVersion();
+
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "model 2", "version 1.16", "model 2", "version 1.16" }));
+}
+
+TEST_F (ApplicationEngineTest, ANotificationRaisedDuringDeliveryComesInTheNextPass)
+{
+    bool raised = false;
+    listener.onEvent = [&] (const juce::String& e)
+    {
+        if (e == "status 1" && ! raised)
+        {
+            raised = true;
+            engine->setStatus (EngineStatus::backingUpPresets, 0.0);
+        }
+    };
+
+    engine->setStatus (EngineStatus::backingUpGlobals, 0.0);
+    engine->setEmergencyMode (false);
+    settle();
+    EXPECT_EQ (listener.take(), (Events { "progress 0.00", "status 1", "emergency off", "progress 0.00", "status 2" }));
+}
+
+TEST_F (ApplicationEngineTest, WorkersMayQueueWhileListenersAreBeingCalled)
+{
+    constexpr int count = 2000;
+    std::thread worker ([this]
+                        {
+                            for (int i = 0; i < count; ++i)
+                                engine->setStatus (EngineStatus::sendingApp, i / (double) count);
+                        });
+
+    const bool allArrived = test::pumpUntil ([&] { return listener.events.size() >= 2 * count; }, 20000);
+    worker.join();
+    ASSERT_TRUE (allArrived);
+    settle();
+
+    // Every status change arrives once, in order, each preceded by its progress.
+    const auto events = listener.take();
+    ASSERT_EQ (events.size(), (size_t) 2 * count);
+
+    for (int i = 0; i < count; ++i)
+    {
+        EXPECT_EQ (events[(size_t) (2 * i)], "progress " + juce::String (i / (double) count, 2));
+        EXPECT_EQ (events[(size_t) (2 * i + 1)], "status 5");
+    }
+}
+
+TEST_F (ApplicationEngineTest, DestroyingTheEngineDropsUndeliveredNotifications)
+{
+    engine->setStatus (EngineStatus::backingUpGlobals, 0.0);
+    engine->setEmergencyMode (true);
+    engine->reportError (EngineError::backupDataError);
+    std::thread worker ([this] { engine->reportError (EngineError::deviceUnavailable); });
+    worker.join();
+
+    engine = nullptr;
+    settle();
+    EXPECT_TRUE (listener.events.empty());
+}
+
+TEST_F (ApplicationEngineTest, ResetKeepsWhatIsKnownOfTheKeyboard)
+{
+    auto& s = engine->getState();
+    s.port1Name = "MORELTA49";
+    s.port3Name = "MIDIIN3 (MORELTA49)";
+    s.model = HardwareModel::morelta49;
+    s.version = 1.16;
+    s.emergencyMode = true;
+    s.usesPrivateDriver = true;
+
+    engine->reset (true);
+
+    EXPECT_EQ (s.port1Name, "MORELTA49");
+    EXPECT_EQ (s.port3Name, "MIDIIN3 (MORELTA49)");
+    EXPECT_EQ (s.model.load(), HardwareModel::morelta49);
+    EXPECT_EQ (s.version.load(), 1.16);
+    EXPECT_TRUE (s.emergencyMode.load());
+    EXPECT_TRUE (s.usesPrivateDriver.load());
+}

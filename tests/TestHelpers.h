@@ -1,0 +1,76 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+#include <juce_events/juce_events.h>
+
+#include <mutex>
+
+#include <functional>
+
+namespace test
+{
+/** Runs the message loop until the condition holds; false if it still does not after
+    the timeout.
+*/
+inline bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    while (! condition())
+    {
+        if (juce::Time::getMillisecondCounter() > end)
+            return condition();
+
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (2);
+    }
+
+    return true;
+}
+
+/** Runs the message loop for a while, to show that something does not happen. */
+inline void pumpFor (int milliseconds)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+
+inline bool isMessageThread()
+{
+    return juce::MessageManager::getInstance()->isThisTheMessageThread();
+}
+
+inline juce::MidiMessage sysex (std::initializer_list<juce::uint8> bytes)
+{
+    std::vector<juce::uint8> data (bytes);
+    return juce::MidiMessage (data.data(), (int) data.size());
+}
+
+/** A thread-safe list of values that tests wait on from the message thread. */
+template <typename T>
+class SharedList
+{
+public:
+    void add (const T& value)
+    {
+        const std::lock_guard<std::mutex> guard (mutex);
+        items.push_back (value);
+    }
+
+    std::vector<T> get() const
+    {
+        const std::lock_guard<std::mutex> guard (mutex);
+        return items;
+    }
+
+    size_t size() const { return get().size(); }
+
+    void clear()
+    {
+        const std::lock_guard<std::mutex> guard (mutex);
+        items.clear();
+    }
+
+private:
+    mutable std::mutex mutex;
+    std::vector<T> items;
+};
+} // namespace test
