@@ -16,4 +16,4 @@ export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
 export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp"
 
 cd "$dir"
-ctest --output-on-failure --timeout 900
+ctest --output-on-failure --parallel 2
