@@ -1,0 +1,144 @@
+#include "sim/KeyboardFault.h"
+
+namespace
+{
+const std::pair<KeyboardFault::Kind, const char*> kindNames[] = {
+    { KeyboardFault::Kind::unplug, "unplug" },
+    { KeyboardFault::Kind::silent, "silent" },
+    { KeyboardFault::Kind::malformed, "malformed" },
+    { KeyboardFault::Kind::noReturn, "no-return" },
+    { KeyboardFault::Kind::lateReturn, "late-return" },
+};
+
+// The number of indices each point takes.
+const std::tuple<KeyboardFault::Point, const char*, int> pointNames[] = {
+    { KeyboardFault::Point::identity, "identity", 1 },
+    { KeyboardFault::Point::global, "global", 1 },
+    { KeyboardFault::Point::preset, "preset", 2 },
+    { KeyboardFault::Point::appBlock, "app-block", 1 },
+    { KeyboardFault::Point::assetsBlock, "assets-block", 1 },
+    { KeyboardFault::Point::restore, "restore", 1 },
+    { KeyboardFault::Point::updateMode, "update-mode", 0 },
+    { KeyboardFault::Point::reboot, "reboot", 0 },
+};
+
+const std::pair<KeyboardFault::Malformation, const char*> malformationNames[] = {
+    { KeyboardFault::Malformation::wrongLength, "wrong-length" },
+    { KeyboardFault::Malformation::wrongModel, "wrong-model" },
+    { KeyboardFault::Malformation::nonSysex, "non-sysex" },
+    { KeyboardFault::Malformation::duplicate, "duplicate" },
+    { KeyboardFault::Malformation::truncated, "truncated" },
+    { KeyboardFault::Malformation::foreign, "foreign" },
+};
+
+bool isCount (const juce::String& s)
+{
+    return s.isNotEmpty() && s.containsOnly ("0123456789") && s.length() < 9;
+}
+} // namespace
+
+std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
+{
+    KeyboardFault fault;
+    const auto what = text.upToFirstOccurrenceOf ("@", false, false).trim();
+    const auto where = text.fromFirstOccurrenceOf ("@", false, false).trim();
+    const auto kindName = what.upToFirstOccurrenceOf ("=", false, false);
+    const auto value = what.fromFirstOccurrenceOf ("=", false, false);
+
+    if (! text.contains ("@"))
+        return {};
+
+    const auto kind = std::find_if (std::begin (kindNames), std::end (kindNames), [&] (auto& k) { return kindName == k.second; });
+
+    if (kind == std::end (kindNames))
+        return {};
+
+    fault.kind = kind->first;
+
+    switch (fault.kind)
+    {
+        case Kind::malformed:
+        {
+            const auto m = std::find_if (std::begin (malformationNames), std::end (malformationNames), [&] (auto& n) { return value == n.second; });
+
+            if (m == std::end (malformationNames))
+                return {};
+
+            fault.malformation = m->first;
+            break;
+        }
+
+        case Kind::lateReturn:
+            if (! isCount (value))
+                return {};
+
+            fault.delayMs = value.getIntValue();
+            break;
+
+        case Kind::unplug:
+        case Kind::silent:
+        case Kind::noReturn:
+            if (what.contains ("="))
+                return {};
+
+            break;
+    }
+
+    auto parts = juce::StringArray::fromTokens (where, ":", {});
+    const auto point = std::find_if (std::begin (pointNames), std::end (pointNames), [&] (auto& p) { return parts[0] == std::get<1> (p); });
+
+    if (point == std::end (pointNames) || parts.size() != std::get<2> (*point) + 1)
+        return {};
+
+    fault.point = std::get<0> (*point);
+
+    for (int i = 1; i < parts.size(); ++i)
+        if (! isCount (parts[i]))
+            return {};
+
+    fault.index = parts[1].getIntValue();
+    fault.subIndex = parts[2].getIntValue();
+
+    const auto returns = fault.point == Point::updateMode || fault.point == Point::reboot;
+
+    if ((fault.kind == Kind::noReturn || fault.kind == Kind::lateReturn) != returns && fault.kind != Kind::unplug)
+        return {};
+
+    if (fault.kind == Kind::malformed && ! (fault.point == Point::identity || fault.point == Point::global || fault.point == Point::preset))
+        return {};
+
+    return fault;
+}
+
+juce::String KeyboardFault::toString() const
+{
+    juce::String text;
+
+    for (auto& [k, name] : kindNames)
+        if (k == kind)
+            text << name;
+
+    if (kind == Kind::malformed)
+        for (auto& [m, name] : malformationNames)
+            if (m == malformation)
+                text << "=" << name;
+
+    if (kind == Kind::lateReturn)
+        text << "=" << delayMs;
+
+    for (auto& [p, name, indices] : pointNames)
+    {
+        if (p == point)
+        {
+            text << "@" << name;
+
+            if (indices > 0)
+                text << ":" << index;
+
+            if (indices > 1)
+                text << ":" << subIndex;
+        }
+    }
+
+    return text;
+}

@@ -1,0 +1,82 @@
+#pragma once
+
+#include <juce_core/juce_core.h>
+
+#include <optional>
+
+/** One misbehaviour of the simulated keyboard, at one point of its conversation.
+
+    Written as text "KIND[=VALUE]@POINT", for example:
+      unplug@preset:3:100          unplugged before Preset Data 100 of preset 3
+      silent@global:5              stops answering from the 6th Global Request on
+      malformed=wrong-model@global:0
+      no-return@reboot             never comes back after the new firmware
+      late-return=5000@update-mode comes back 5 s later than usual
+
+    Kinds: unplug, silent, malformed (=wrong-length | wrong-model | non-sysex |
+    duplicate | truncated | foreign), no-return, late-return (=milliseconds).
+    Points, counted from 0: identity:N (the Nth Identity Request), global:N (the Nth
+    Global Request), preset:P:M (Preset Data M of preset P's dump), app-block:N and
+    assets-block:N (the Nth write of that image), restore:N (the Nth message sent back
+    to the keyboard after the update), update-mode (the restart into update mode),
+    reboot (the restart into the new firmware).
+*/
+struct KeyboardFault
+{
+    enum class Kind
+    {
+        unplug,
+        silent,
+        malformed,
+        noReturn,
+        lateReturn
+    };
+
+    enum class Point
+    {
+        identity,
+        global,
+        preset,
+        appBlock,
+        assetsBlock,
+        restore,
+        updateMode,
+        reboot
+    };
+
+    enum class Malformation
+    {
+        wrongLength,
+        wrongModel,
+        nonSysex,
+        duplicate,
+        truncated,
+        foreign
+    };
+
+    Kind kind = Kind::unplug;
+    Point point = Point::global;
+    int index = 0;
+    int subIndex = 0;
+    Malformation malformation = Malformation::wrongLength;
+    int delayMs = 0;
+
+    /** Reads the text form; nothing for text that is not a fault. */
+    static std::optional<KeyboardFault> parse (const juce::String& text);
+
+    juce::String toString() const;
+
+    /** Whether this fault is set at exactly this point. */
+    bool isAt (Point p, int i = 0, int sub = 0) const noexcept
+    {
+        return point == p && index == i && subIndex == sub;
+    }
+
+    /** Whether this point is at or after the fault's point within the same kind of
+        exchange (for faults that last, such as silence).
+    */
+    bool isFrom (Point p, int i = 0, int sub = 0) const noexcept
+    {
+        return point == p && (i > index || (i == index && sub >= subIndex));
+    }
+};
