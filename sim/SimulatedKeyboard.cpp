@@ -252,7 +252,9 @@ void SimulatedKeyboard::run()
         if (threadShouldExit())
             return;
 
-        if (returnAtMs.has_value() && juce::Time::getMillisecondCounter() >= *returnAtMs)
+        const auto now = juce::Time::getMillisecondCounter();
+
+        if (returnAtMs.has_value() && now >= *returnAtMs)
         {
             returnAtMs.reset();
             guard.unlock();
@@ -275,7 +277,7 @@ void SimulatedKeyboard::run()
         }
 
         if (returnAtMs.has_value())
-            inboxChanged.wait_for (guard, std::chrono::milliseconds (*returnAtMs - juce::Time::getMillisecondCounter()));
+            inboxChanged.wait_for (guard, std::chrono::milliseconds (*returnAtMs - now));
         else
             inboxChanged.wait (guard);
     }

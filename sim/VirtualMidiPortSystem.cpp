@@ -81,15 +81,9 @@ private:
                 queue.pop_front();
             }
 
-            if (started && isPlugged())
+            if (started)
                 callback.handleIncomingMidiMessage (nullptr, message);
         }
-    }
-
-    bool isPlugged()
-    {
-        const std::lock_guard<std::mutex> guard (system->mutex);
-        return port->plugged;
     }
 
     VirtualMidiPortSystem::Ptr system;

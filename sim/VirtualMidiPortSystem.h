@@ -18,8 +18,9 @@
       per open handle, in the order the device sent them; the device's send only queues;
     - a send to an output (computer to device) returns once the device's receiver has
       taken the message, and runs the receiver on the sending thread;
-    - once a port is removed its open handles deliver nothing more, and sends to it go
-      nowhere; a port of the same name added later is a new port that must be opened anew;
+    - once a port is removed its open handles deliver only what the device had sent
+      before, and sends to it go nowhere; a port of the same name added later is a new
+      port that must be opened anew;
     - opens of a listed name can be made to fail.
 
     Every message in either direction can be observed with a time stamp in microseconds.
@@ -61,7 +62,8 @@ public:
     void removePort (int portId);
 
     /** Queues a message on every open, started handle of this input port; messages to
-        a removed port are dropped.
+        a removed port are dropped. Messages queued before a removal are still delivered,
+        as bytes that had crossed the cable before it was pulled.
     */
     void sendFromDevice (int inputPortId, const juce::MidiMessage& message);
 
