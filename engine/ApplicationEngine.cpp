@@ -1,5 +1,10 @@
 #include "engine/ApplicationEngine.h"
 
+#include "engine/DetectDeviceInfo.h"
+#include "engine/RetrieveAllGlobals.h"
+#include "engine/RetrievePreset.h"
+#include "engine/SendSysexMessagesWithTimer.h"
+
 //==============================================================================
 class ApplicationEngine::StatusUpdater final : public ListenerUpdater
 {
@@ -83,19 +88,24 @@ struct ApplicationEngine::StepCompletion final : public juce::Message
 //==============================================================================
 ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
     : midiManager (std::move (manager))
+    , userDataFolder (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory))
 {
     // Messages are posted to this listener from worker threads; JUCE creates the weak
     // reference behind postMessage lazily, so it is made here, before any worker runs.
     juce::WeakReference<juce::MessageListener> { this };
 
-    // Device detection is created here once it exists; it starts polling at once.
     state = std::make_unique<EngineState>();
+    detection = std::make_unique<DetectDeviceInfo> (midiManager, this);
 }
 
 ApplicationEngine::~ApplicationEngine()
 {
-    // Workers (senders, restore, backup steps, detection) are dropped here, before the
-    // state they write into.
+    // Every worker goes before the state it writes into. The firmware senders are
+    // dropped here too once they exist.
+    restoreSender = nullptr;
+    presetRetriever.reset();
+    globalsRetriever.reset();
+    detection.reset();
     state.reset();
     midiManager = nullptr;
 }
@@ -132,6 +142,11 @@ void ApplicationEngine::notifyModelAndVersion()
     queueUpdate (new FirmwareVersionUpdater (listeners, *state), juce::sendNotificationAsync);
 }
 
+DeviceMessages::ModelCode ApplicationEngine::getModelCode() const
+{
+    return DeviceMessages::modelCodeFor (state->model, state->port1Name);
+}
+
 void ApplicationEngine::postStepMessage()
 {
     postMessage (new juce::Message());
@@ -158,15 +173,26 @@ void ApplicationEngine::reset (bool restartDetection)
     JUCE_ASSERT_MESSAGE_THREAD
     ++resetCount;
 
-    // The detection object is deleted here and, with restartDetection, created anew.
-    juce::ignoreUnused (restartDetection);
+    detection.reset();
+
+    if (restartDetection)
+        detection = std::make_unique<DetectDeviceInfo> (midiManager, this);
 
     // Firmware senders and images are dropped here; a sender ends its thread as it goes.
 
-    state->globals.clear();
-    state->presets.clear();
+    // The restore worker is kept, as the next restore replaces it, but its thread is
+    // ended now: a worker still sending after the reset would set its status again.
+    if (restoreSender != nullptr)
+        restoreSender->stopSending();
 
-    // The backup steps are deleted here.
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        state->globals.clear();
+        state->presets.clear();
+    }
+
+    globalsRetriever.reset();
+    presetRetriever.reset();
 
     backupFolder = {};
     setStatus (EngineStatus::idle, 0.0);
@@ -194,9 +220,26 @@ void ApplicationEngine::completeStep (int completedStatus)
             break;
 
         case EngineStatus::backingUpPresets:
-            // With all 32 presets held, the backup files are written here and the update
-            // moves on to erasing the firmware; until then the next preset step follows.
+        {
+            size_t held = 0;
+
+            {
+                const juce::ScopedLock sl (state->userDataLock);
+                held = state->presets.size();
+            }
+
+            // Until all 32 are held the next preset step follows. Nothing is erased
+            // before every backup file is safely on disk.
+            if (held == 32)
+            {
+                if (! saveBackupFiles())
+                    return;
+
+                setStatus (EngineStatus::erasingFirmware, 0.0);
+            }
+
             break;
+        }
 
         case EngineStatus::waitingForReboot:
             setStatus (state->emergencyMode ? EngineStatus::completed : EngineStatus::restoringGlobals, 0.0);
@@ -237,10 +280,226 @@ void ApplicationEngine::handleMessage (const juce::Message& message)
 
 void ApplicationEngine::handleStepMessage()
 {
-    // The workers of each status (backup, transfer, restore) are started here as they
-    // come; a completed update returns to idle with fresh detection.
-    if (state->status == EngineStatus::completed)
-        reset (true);
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (state->status == EngineStatus::startingEmergencyUpdate)
+        startFirmwareTransfer();
+    else if (state->status == EngineStatus::backingUpGlobals)
+        startGlobalsBackup();
+
+    // The status may have changed in the meantime, through an error for instance.
+    switch (state->status)
+    {
+        case EngineStatus::backingUpPresets:
+            globalsRetriever.reset();
+            startPresetBackup();
+            break;
+
+        case EngineStatus::erasingFirmware:
+            presetRetriever.reset();
+            startFirmwareTransfer();
+            break;
+
+        case EngineStatus::restoringGlobals:
+            startGlobalsRestore();
+            break;
+
+        case EngineStatus::restoringPresets:
+            startPresetsRestore();
+            break;
+
+        case EngineStatus::completed:
+            reset (true);
+            break;
+
+        default:
+            break;
+    }
+}
+
+void ApplicationEngine::startFirmwareTransfer()
+{
+    // The two firmware images are prepared and their senders created and started here.
+}
+
+//==============================================================================
+void ApplicationEngine::startGlobalsBackup()
+{
+    if (backupFolder.isEmpty())
+    {
+        buildBackupFolder (juce::Time::getCurrentTime());
+        const juce::ScopedLock sl (state->userDataLock);
+        state->globals.clear();
+        state->presets.clear();
+    }
+
+    setStatus (EngineStatus::backingUpGlobals, 0.0);
+
+    // The old step goes first, so that two never listen at once.
+    globalsRetriever.reset();
+    globalsRetriever = std::make_unique<RetrieveAllGlobals> (midiManager, this);
+}
+
+void ApplicationEngine::startPresetBackup()
+{
+    if (backupFolder.isEmpty())
+    {
+        buildBackupFolder (juce::Time::getCurrentTime());
+        const juce::ScopedLock sl (state->userDataLock);
+        state->globals.clear();
+        state->presets.clear();
+    }
+
+    size_t held = 0;
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        held = state->presets.size();
+    }
+
+    presetRetriever.reset();
+
+    if (held < 32)
+        presetRetriever = std::make_unique<RetrievePreset> (midiManager, this, (int) held, getModelCode());
+}
+
+void ApplicationEngine::startGlobalsRestore()
+{
+    std::vector<EngineState::Message> messages;
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        messages = state->globals;
+    }
+
+    restoreSender = nullptr;
+    restoreSender = new SendSysexMessagesWithTimer (midiManager, std::move (messages), 2, this);
+}
+
+void ApplicationEngine::startPresetsRestore()
+{
+    setStatus (EngineStatus::restoringPresets, 0.0);
+
+    size_t held = 0;
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        held = state->presets.size();
+    }
+
+    // Restoring part of the presets would leave the keyboard with a mix of the user's
+    // and the new firmware's presets, and nobody told.
+    if (held != 32)
+    {
+        reportError (EngineError::backupDataError);
+        return;
+    }
+
+    if (state->version < 1.16)
+        adaptPresetsForOldFirmware();
+
+    std::vector<EngineState::Message> messages;
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+
+        for (auto& preset : state->presets)
+            messages.insert (messages.end(), preset.begin(), preset.end());
+    }
+
+    restoreSender = nullptr;
+    restoreSender = new SendSysexMessagesWithTimer (midiManager, std::move (messages), 3, this);
+}
+
+void ApplicationEngine::adaptPresetsForOldFirmware()
+{
+    const juce::ScopedLock sl (state->userDataLock);
+    auto& presets = state->presets;
+
+    for (int i = 0; i < 2 && ! presets.empty(); ++i)
+        presets.pop_back();
+
+    // The Preset Select that opens each stream names the place it is written to.
+    for (size_t j = 6; j < presets.size(); ++j)
+        if (! presets[j].empty() && presets[j].front().size() > 12)
+            presets[j].front()[12] = (juce::uint8) (j + 2);
+}
+
+juce::String ApplicationEngine::backupFolderName (juce::Time time)
+{
+    return time.toString (true, true, true, false).removeCharacters (":");
+}
+
+void ApplicationEngine::buildBackupFolder (juce::Time now)
+{
+    static const char* const modelNames[] = { "MORELTA25", "MORELTA49", "MORELTA61" };
+
+    auto folder = userDataFolder.getChildFile ("Ivra Professional");
+
+    if (juce::isPositiveAndBelow ((int) state->model, 3))
+        folder = folder.getChildFile (modelNames[(int) state->model]);
+
+    folder = folder.getChildFile (backupFolderName (now));
+    backupFolder = folder.getFullPathName();
+
+    // A failure here shows when the files are written.
+    folder.createDirectory();
+}
+
+bool ApplicationEngine::saveBackupFiles()
+{
+    std::vector<EngineState::Message> globals;
+    std::vector<std::vector<EngineState::Message>> presets;
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        globals = state->globals;
+        presets = state->presets;
+    }
+
+    // Every step is checked: the keyboard is erased next, and then these files and the
+    // copies in memory are all the user has.
+    auto append = [] (const juce::File& file, const std::vector<EngineState::Message>& messages)
+    {
+        if (! file.create().wasOk())
+            return false;
+
+        const auto sizeBefore = file.getSize();
+        juce::int64 bytes = 0;
+
+        {
+            juce::FileOutputStream out (file);
+
+            if (out.failedToOpen())
+                return false;
+
+            for (auto& m : messages)
+            {
+                if (! out.write (m.data(), m.size()))
+                    return false;
+
+                bytes += (juce::int64) m.size();
+            }
+
+            out.flush();
+
+            if (out.getStatus().failed())
+                return false;
+        }
+
+        return file.getSize() == sizeBefore + bytes;
+    };
+
+    const juce::File folder (juce::File::isAbsolutePath (backupFolder) ? backupFolder : juce::String());
+    bool ok = folder != juce::File() && append (folder.getChildFile ("Globals.syx"), globals);
+
+    for (size_t i = 0; ok && i < presets.size(); ++i)
+        ok = append (folder.getChildFile ("Preset_" + juce::String ((int) i) + ".syx"), presets[i]);
+
+    if (! ok)
+        reportError (EngineError::backupDataError);
+
+    return ok;
 }
 
 //==============================================================================

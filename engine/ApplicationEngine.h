@@ -1,5 +1,6 @@
 #pragma once
 
+#include "engine/DeviceMessages.h"
 #include "engine/EngineState.h"
 #include "engine/FirmwareSysexSender.h"
 #include "engine/QueueASyncUpdater.h"
@@ -15,6 +16,11 @@ class ApplicationEngine final : public FirmwareSysexSender::Listener,
 {
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<ApplicationEngine>;
+
+    class DetectDeviceInfo;
+    class RetrieveAllGlobals;
+    class RetrievePreset;
+    class SendSysexMessagesWithTimer;
 
     /** Notifications, all on the message thread, from the most recently added listener
         to the first.
@@ -61,6 +67,50 @@ public:
     void stepCompleted (int status);
 
     EngineState& getState() noexcept { return *state; }
+
+    //==============================================================================
+    // The backup and restore steps, started by the step machine.
+
+    /** Makes this update's backup folder if there is none yet, then reads the globals. */
+    void startGlobalsBackup();
+
+    /** Reads the next preset: the one numbered by how many are held. */
+    void startPresetBackup();
+
+    /** Sends the backed-up globals back, 2 ms apart. */
+    void startGlobalsRestore();
+
+    /** Sends the backed-up presets back, 3 ms apart, adapted for firmware before 1.16. */
+    void startPresetsRestore();
+
+    /** Drops presets 30 and 31 and moves presets 6 to 29 to places 8 to 31, for a
+        keyboard whose firmware was older than 1.16.
+    */
+    void adaptPresetsForOldFirmware();
+
+    /** Makes the folder this update's backup files go to, named by the model and the
+        time, under the user data folder.
+    */
+    void buildBackupFolder (juce::Time now);
+
+    /** Appends every backed-up message to its file; on any failure reports
+        backupDataError and returns false.
+    */
+    bool saveBackupFiles();
+
+    /** The folder under which backups are kept; normally the user's application data. */
+    void setUserDataFolder (const juce::File& folder) { userDataFolder = folder; }
+
+    juce::String getBackupFolder() const { return backupFolder; }
+
+    /** "7 Dec 2026 30620am" for 3:06:20 in the morning of 7 December 2026. */
+    static juce::String backupFolderName (juce::Time time);
+
+    /** The running detection, or null while an update runs. */
+    DetectDeviceInfo* getDetection() const noexcept { return detection.get(); }
+
+    /** The code that opens the maker's messages for the connected model, if known. */
+    DeviceMessages::ModelCode getModelCode() const;
     MidiManager& getMidiManager() noexcept { return *midiManager; }
 
     // FirmwareSysexSender::Listener
@@ -81,13 +131,19 @@ private:
 
     void handleMessage (const juce::Message& message) override;
     void handleStepMessage();
+    void startFirmwareTransfer();
     void stopUpdate (int code);
     void completeStep (int status);
 
     MidiManager::Ptr midiManager;
     std::unique_ptr<EngineState> state;
+    std::unique_ptr<DetectDeviceInfo> detection;
+    std::unique_ptr<RetrieveAllGlobals> globalsRetriever;
+    std::unique_ptr<RetrievePreset> presetRetriever;
+    juce::ReferenceCountedObjectPtr<SendSysexMessagesWithTimer> restoreSender;
     juce::ListenerList<Listener> listeners;
     juce::String backupFolder;
+    juce::File userDataFolder;
 
     // Counts resets, so that a report from another thread that arrives after a reset
     // (and so belongs to work already dropped) is recognised and ignored.

@@ -5,6 +5,7 @@
 #include <juce_core/juce_core.h>
 
 #include <atomic>
+#include <vector>
 
 /** The engine's one state record, read and written directly by the update's steps.
 
@@ -23,9 +24,16 @@ struct EngineState
     std::atomic<bool> emergencyMode { false };
     std::atomic<bool> usesPrivateDriver { false };
 
+    using Message = std::vector<juce::uint8>;
+
+    /** Guards globals and presets, which the backup's reply handlers fill on the MIDI
+        input thread while the message thread reads them.
+    */
+    juce::CriticalSection userDataLock;
+
     /** The backed-up Global Replies, in arrival order. */
-    juce::Array<juce::MemoryBlock> globals;
+    std::vector<Message> globals;
 
     /** The backed-up presets, index = preset number, each its stream of messages. */
-    juce::Array<juce::Array<juce::MemoryBlock>> presets;
+    std::vector<std::vector<Message>> presets;
 };

@@ -1,15 +1,22 @@
 #include "midi/JuceMidiPortSystem.h"
 
 #include "platform/AlsaErrorSilencer.h"
+#include "platform/LinuxMidiPortNames.h"
 
 namespace
 {
-juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices)
+juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices, [[maybe_unused]] bool inputs)
 {
     juce::StringArray names;
 
     for (auto& device : devices)
+    {
+#if JUCE_LINUX
+        names.add (LinuxMidiPortNames::toClassDriverName (device.name, inputs));
+#else
         names.add (device.name);
+#endif
+    }
 
     return names;
 }
@@ -47,12 +54,12 @@ JuceMidiPortSystem::JuceMidiPortSystem()
 
 juce::StringArray JuceMidiPortSystem::getInputNames()
 {
-    return namesOf (juce::MidiInput::getAvailableDevices());
+    return namesOf (juce::MidiInput::getAvailableDevices(), true);
 }
 
 juce::StringArray JuceMidiPortSystem::getOutputNames()
 {
-    return namesOf (juce::MidiOutput::getAvailableDevices());
+    return namesOf (juce::MidiOutput::getAvailableDevices(), false);
 }
 
 std::unique_ptr<MidiPortSystem::InputPort> JuceMidiPortSystem::openInput (int index, juce::MidiInputCallback& callback)

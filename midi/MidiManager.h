@@ -65,6 +65,9 @@ public:
     /** Sends to every open output. */
     void sendMessageToAllOutputs (const juce::MidiMessage& message);
 
+    /** The names of the input ports the system lists now, in its order. */
+    juce::StringArray getInputNames() { return ports->getInputNames(); }
+
     /** Whether the system lists an output of exactly this name right now. */
     bool isMidiOutputAvailable (const juce::String& portName);
 

@@ -15,8 +15,18 @@ public:
     void statusChanged (int s) override { log ("status " + juce::String (s)); }
     void progressChanged (double p) override { log ("progress " + juce::String (p, 2)); }
     void errorOccurred (int e) override { log ("error " + juce::String (e)); }
-    void firmwareVersionChanged (double v) override { log ("version " + juce::String (v, 2)); }
-    void hardwareModelChanged (int m) override { log ("model " + juce::String (m)); }
+    // Detection reports model and version every second; only tests that ask hear them.
+    void firmwareVersionChanged (double v) override
+    {
+        if (logModelAndVersion)
+            log ("version " + juce::String (v, 2));
+    }
+
+    void hardwareModelChanged (int m) override
+    {
+        if (logModelAndVersion)
+            log ("model " + juce::String (m));
+    }
     void emergencyModeChanged (bool on) override { log (on ? "emergency on" : "emergency off"); }
 
     std::vector<juce::String> take()
@@ -28,6 +38,7 @@ public:
 
     std::vector<juce::String> events;
     std::function<void (const juce::String&)> onEvent;
+    bool logModelAndVersion = false;
 
 private:
     void log (const juce::String& text)
@@ -124,15 +135,15 @@ TEST_F (ApplicationEngineTest, ListenersAreCalledFromTheMostRecentlyAdded)
 TEST_F (ApplicationEngineTest, AnErrorIsReportedThenTheEngineReturnsToIdle)
 {
     engine->setStatus (EngineStatus::backingUpPresets, 0.3);
-    engine->getState().globals.add (juce::MemoryBlock (14));
-    engine->getState().presets.add ({});
+    engine->getState().globals.push_back (EngineState::Message (14));
+    engine->getState().presets.push_back ({});
     settle();
     listener.take();
 
     engine->reportError (EngineError::presetTimeout);
     EXPECT_EQ (engine->getState().status.load(), EngineStatus::idle);
-    EXPECT_TRUE (engine->getState().globals.isEmpty());
-    EXPECT_TRUE (engine->getState().presets.isEmpty());
+    EXPECT_TRUE (engine->getState().globals.empty());
+    EXPECT_TRUE (engine->getState().presets.empty());
 
     settle();
     EXPECT_EQ (listener.take(), (Events { "error 2", "progress 0.00", "status 0" }));
@@ -243,6 +254,7 @@ TEST_F (ApplicationEngineTest, StepCompletionsAreIgnoredWhenNoUpdateRuns)
 
 TEST_F (ApplicationEngineTest, ModelAndVersionAreReadWhenDelivered)
 {
+    listener.logModelAndVersion = true;
     auto& s = engine->getState();
     s.model = HardwareModel::morelta25;
     s.version = 1.15;

@@ -44,6 +44,16 @@ inline juce::MidiMessage sysex (std::initializer_list<juce::uint8> bytes)
     return juce::MidiMessage (data.data(), (int) data.size());
 }
 
+/** A 35-byte Identity Reply as the keyboard sends it, with these four version digits. */
+inline std::vector<juce::uint8> identityReply (std::initializer_list<juce::uint8> versionDigits, juce::uint8 modelCode = 0x2E)
+{
+    std::vector<juce::uint8> reply { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47, modelCode, 0x19, 0x00 };
+    reply.insert (reply.end(), versionDigits);
+    reply.resize (34, 0x00);
+    reply.push_back (0xF7);
+    return reply;
+}
+
 /** A thread-safe list of values that tests wait on from the message thread. */
 template <typename T>
 class SharedList

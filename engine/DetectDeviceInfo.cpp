@@ -1,0 +1,156 @@
+#include "engine/DetectDeviceInfo.h"
+
+#include "engine/DeviceMessages.h"
+
+namespace
+{
+const char* const modelNames[] = { "MORELTA25", "MORELTA49", "MORELTA61" };
+}
+
+ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (MidiManager::Ptr manager, ApplicationEngine* owner)
+    : midiManager (std::move (manager)), engine (owner)
+{
+    midiManager->addListener (this);
+    startPolling (1000);
+}
+
+ApplicationEngine::DetectDeviceInfo::~DetectDeviceInfo()
+{
+    stopPolling();
+    midiManager->removeListener (this);
+    midiManager = nullptr;
+}
+
+int ApplicationEngine::DetectDeviceInfo::modelFromPortName (const juce::String& port1Name)
+{
+    for (int model = HardwareModel::morelta25; model <= HardwareModel::morelta61; ++model)
+        if (port1Name.contains (modelNames[model]))
+            return model;
+
+    return HardwareModel::unknown;
+}
+
+void ApplicationEngine::DetectDeviceInfo::timerCallback()
+{
+    auto& state = engine->getState();
+
+    scanDevices();
+    state.model = modelFromPortName (state.port1Name);
+    engine->notifyModelAndVersion();
+
+    if (state.port1Name.isEmpty())
+        return;
+
+    midiManager->openMidiInput (state.port1Name);
+    midiManager->openMidiOutput (state.port1Name);
+
+    if (state.usesPrivateDriver)
+        openPrivateInput();
+    else
+        midiManager->openMidiInput (state.port3Name);
+
+    if (state.emergencyMode)
+        stopPolling();
+    else if (! versionKnown)
+        midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (DeviceMessages::buildIdentityRequest()));
+}
+
+void ApplicationEngine::DetectDeviceInfo::scanDevices()
+{
+    auto& state = engine->getState();
+
+    for (auto& name : midiManager->getInputNames())
+    {
+        const auto upper = name.toUpperCase();
+
+        if (! upper.contains ("MORELTA"))
+            continue;
+
+        if (upper.contains ("USB PORT 1"))
+        {
+            juce::String port3;
+
+            if (upper.contains ("MORELTA25"))
+                port3 = "MORELTA25 PRIVATE PORT 3";
+            else if (upper.contains ("MORELTA49"))
+                port3 = "MORELTA49 PRIVATE PORT 3";
+
+            if (upper.contains ("MORELTA61"))
+                port3 = "MORELTA61 PRIVATE PORT 3";
+
+            state.port1Name = name;
+            state.port3Name = port3;
+            state.usesPrivateDriver = true;
+            return;
+        }
+
+        if (upper.contains ("MIDIIN3"))
+        {
+            if (upper.contains ("MORELTA25"))
+                state.port1Name = "MORELTA25";
+            else if (upper.contains ("MORELTA49"))
+                state.port1Name = "MORELTA49";
+
+            if (upper.contains ("MORELTA61"))
+                state.port1Name = "MORELTA61";
+
+            state.port3Name = name;
+            state.usesPrivateDriver = false;
+            return;
+        }
+    }
+}
+
+void ApplicationEngine::DetectDeviceInfo::startPolling (int periodMs)
+{
+    polling = true;
+    startTimer (periodMs);
+}
+
+void ApplicationEngine::DetectDeviceInfo::stopPolling()
+{
+    polling = false;
+    stopTimer();
+}
+
+void ApplicationEngine::DetectDeviceInfo::openPrivateInput()
+{
+    // The keyboard's third port is reached through the maker's private driver: its
+    // capture input is opened here once the private driver client exists. Until then
+    // the replies of a keyboard on the private driver arrive on its first port.
+}
+
+void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
+{
+    if (! message.isSysEx())
+        return;
+
+    const auto bytes = DeviceMessages::bytesOf (message);
+
+    if (! DeviceMessages::isIdentityReply (bytes))
+        return;
+
+    engine->getState().version = DeviceMessages::versionFromIdentityReply (bytes);
+    versionKnown = true;
+    stopPolling();
+    engine->notifyModelAndVersion();
+}
+
+void ApplicationEngine::DetectDeviceInfo::midiOutputDeviceReconnected (juce::StringArray names)
+{
+    auto& state = engine->getState();
+
+    if (state.status != EngineStatus::completed)
+        return;
+
+    for (auto& name : names)
+    {
+        if (name == state.port1Name)
+        {
+            // The keyboard is back with its new firmware: read its version again.
+            versionKnown = false;
+            startPolling (100);
+            state.emergencyMode = false;
+        }
+    }
+}

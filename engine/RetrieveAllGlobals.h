@@ -1,0 +1,26 @@
+#pragma once
+
+#include "engine/ApplicationEngine.h"
+#include "engine/BackupTimeout.h"
+
+/** Reads the keyboard's 14 global settings into the engine's state. */
+class ApplicationEngine::RetrieveAllGlobals final : public MidiManager::Listener
+{
+public:
+    /** Sends the 14 Global Requests at once. */
+    RetrieveAllGlobals (MidiManager::Ptr midiManager, ApplicationEngine* engine);
+
+    /** Once this returns, no reply handler of this step is running or will run. */
+    ~RetrieveAllGlobals() override;
+
+    void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
+
+private:
+    MidiManager::Ptr midiManager;
+    ApplicationEngine* const engine;
+    const DeviceMessages::ModelCode modelCode;
+    std::vector<juce::uint8> idsReceived; // only touched by the reply handler
+    BackupTimeout timeout;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RetrieveAllGlobals)
+};

@@ -1,0 +1,92 @@
+#include "engine/RetrievePreset.h"
+
+namespace
+{
+constexpr int firstReplyTimeoutMs = 5000;
+constexpr int replyTimeoutMs = 2000;
+constexpr double messagesInAllPresets = 32 * 385;
+} // namespace
+
+ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, ApplicationEngine* owner, int presetIndex, DeviceMessages::ModelCode code)
+    : midiManager (std::move (manager))
+    , engine (owner)
+    , modelCode (code)
+    , timeout ([owner] { owner->reportError (EngineError::presetTimeout); })
+{
+    stream.reserve (7000);
+    midiManager->addListener (this);
+
+    const auto select = DeviceMessages::buildPresetSelect (modelCode, presetIndex);
+    const auto dumpRequest = DeviceMessages::buildPresetDumpRequest (modelCode);
+
+    // Without an output, or without a model code to address the keyboard with, no
+    // request can reach it: nothing is sent.
+    if (midiManager->getNumOpenOutputs() == 0 || ! select.has_value())
+    {
+        timeout.finish();
+        engine->reportError (EngineError::deviceUnavailable);
+        return;
+    }
+
+    stream.push_back (*select);
+    messagesInStream = 1;
+    timeout.restart (firstReplyTimeoutMs);
+    midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*select));
+    midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*dumpRequest));
+}
+
+ApplicationEngine::RetrievePreset::~RetrievePreset()
+{
+    timeout.finish();
+    midiManager->removeListener (this);
+    cancelPendingUpdate();
+}
+
+void ApplicationEngine::RetrievePreset::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
+{
+    if (! message.isSysEx() || stream.size() > (size_t) presetDataMessages)
+        return;
+
+    // Any answer at all keeps the step alive; silence ends it.
+    timeout.restart (replyTimeoutMs);
+
+    auto bytes = DeviceMessages::bytesOf (message);
+
+    if (! DeviceMessages::isPresetData (bytes, modelCode))
+        return;
+
+    stream.push_back (std::move (bytes));
+
+    if (stream.size() == (size_t) presetDataMessages + 1 && timeout.finish())
+    {
+        stream.push_back (*DeviceMessages::buildPresetEnd (modelCode));
+        auto& state = engine->getState();
+
+        {
+            const juce::ScopedLock sl (state.userDataLock);
+            state.presets.push_back (stream);
+        }
+
+        engine->stepCompleted (EngineStatus::backingUpPresets);
+    }
+
+    messagesInStream = (int) stream.size();
+    triggerAsyncUpdate();
+}
+
+void ApplicationEngine::RetrievePreset::handleAsyncUpdate()
+{
+    // A report that comes after the update moved on must not take the status back.
+    if (engine->getState().status != EngineStatus::backingUpPresets)
+        return;
+
+    size_t held = 0;
+
+    {
+        const juce::ScopedLock sl (engine->getState().userDataLock);
+        held = engine->getState().presets.size();
+    }
+
+    const auto value = juce::jmin (1.0, ((double) held * 385.0 + messagesInStream) / messagesInAllPresets);
+    engine->setStatus (EngineStatus::backingUpPresets, value);
+}

@@ -1,0 +1,63 @@
+#include "engine/SendSysexMessagesWithTimer.h"
+
+ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiManager::Ptr manager,
+                                                                           std::vector<EngineState::Message> toSend,
+                                                                           int pause,
+                                                                           ApplicationEngine* owner)
+    : juce::Thread ({})
+    , midiManager (std::move (manager))
+    , messages (std::move (toSend))
+    , pauseMs (pause)
+    , engine (owner)
+{
+    // Above normal, so that the pauses hold; where the system refuses that, at the
+    // normal priority rather than not at all.
+    if (! startThread (Priority::high))
+        startThread();
+}
+
+ApplicationEngine::SendSysexMessagesWithTimer::~SendSysexMessagesWithTimer()
+{
+    stopSending();
+}
+
+void ApplicationEngine::SendSysexMessagesWithTimer::stopSending()
+{
+    // Never killed: the thread may hold the port manager's lock in the middle of a send.
+    signalThreadShouldExit();
+    notify();
+    waitForThreadToExit (-1);
+}
+
+void ApplicationEngine::SendSysexMessagesWithTimer::run()
+{
+    const auto count = messages.size();
+
+    for (size_t k = 0; k < count; ++k)
+    {
+        if (threadShouldExit())
+            return;
+
+        if (midiManager->getNumOpenOutputs() == 0)
+        {
+            engine->reportError (EngineError::deviceUnavailable);
+            return;
+        }
+
+        midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (messages[k]));
+        engine->setStatus (engine->getState().status, (double) (k + 1) / (double) count);
+        pause();
+    }
+
+    if (! threadShouldExit())
+        engine->stepCompleted (engine->getState().status);
+}
+
+void ApplicationEngine::SendSysexMessagesWithTimer::pause()
+{
+    // A wait may end a little early; the keyboard needs the whole pause.
+    const auto end = juce::Time::getMillisecondCounterHiRes() + pauseMs;
+
+    for (auto now = juce::Time::getMillisecondCounterHiRes(); now < end && ! threadShouldExit(); now = juce::Time::getMillisecondCounterHiRes())
+        wait (juce::jmax (1, (int) std::ceil (end - now)));
+}

@@ -1,0 +1,235 @@
+#include "KeyboardTestHelpers.h"
+#include "engine/DetectDeviceInfo.h"
+
+#include <gtest/gtest.h>
+
+using test::Bytes;
+using test::identityReply;
+
+namespace
+{
+class ModelAndVersionListener final : public ApplicationEngine::Listener
+{
+public:
+    void statusChanged (int) override {}
+    void progressChanged (double) override {}
+    void errorOccurred (int) override {}
+    void emergencyModeChanged (bool) override {}
+    void hardwareModelChanged (int m) override { models.push_back (m); }
+    void firmwareVersionChanged (double v) override { versions.push_back (v); }
+
+    std::vector<int> models;
+    std::vector<double> versions;
+};
+
+/** One computer with the updater's engine and its own MIDI ports. */
+struct Rig
+{
+    Rig() { engine->addListener (&listener); }
+
+    int identityRequestsSeenBy (const SimulatedKeyboard& k) const
+    {
+        const auto log = k.getLog();
+        return (int) std::count (log.begin(), log.end(), "identity request");
+    }
+
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    ModelAndVersionListener listener;
+};
+
+SimulatedKeyboard::Settings keyboardSettings (int keys, double version, SimulatedKeyboard::Layout layout = SimulatedKeyboard::Layout::classDriver)
+{
+    SimulatedKeyboard::Settings s;
+    s.keys = keys;
+    s.firmwareVersion = version;
+    s.layout = layout;
+    return s;
+}
+} // namespace
+
+TEST (Detection, FindsEveryModelOnBothLayoutsAndReportsModelAndVersion)
+{
+    struct Case
+    {
+        int keys;
+        SimulatedKeyboard::Layout layout;
+        int model;
+        const char* port1;
+        const char* port3;
+    };
+
+    const Case cases[] = {
+        { 25, SimulatedKeyboard::Layout::classDriver, 0, "MORELTA25", "MIDIIN3 (MORELTA25)" },
+        { 49, SimulatedKeyboard::Layout::classDriver, 1, "MORELTA49", "MIDIIN3 (MORELTA49)" },
+        { 61, SimulatedKeyboard::Layout::classDriver, 2, "MORELTA61", "MIDIIN3 (MORELTA61)" },
+        { 25, SimulatedKeyboard::Layout::privateDriver, 0, "MORELTA25 USB PORT 1", "MORELTA25 PRIVATE PORT 3" },
+        { 49, SimulatedKeyboard::Layout::privateDriver, 1, "MORELTA49 USB PORT 1", "MORELTA49 PRIVATE PORT 3" },
+        { 61, SimulatedKeyboard::Layout::privateDriver, 2, "MORELTA61 USB PORT 1", "MORELTA61 PRIVATE PORT 3" },
+    };
+
+    // All at once, so the test waits for one detection tick rather than six.
+    std::vector<std::unique_ptr<Rig>> rigs;
+    std::vector<std::unique_ptr<SimulatedKeyboard>> keyboards;
+
+    for (auto& c : cases)
+    {
+        rigs.push_back (std::make_unique<Rig>());
+        keyboards.push_back (std::make_unique<SimulatedKeyboard> (rigs.back()->ports, keyboardSettings (c.keys, 1.15, c.layout)));
+    }
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return std::all_of (rigs.begin(), rigs.end(), [] (auto& r)
+                                                        { return ! r->listener.versions.empty() && r->listener.versions.back() == 1.15; }); },
+                                  5000));
+
+    for (size_t i = 0; i < std::size (cases); ++i)
+    {
+        auto& c = cases[i];
+        auto& state = rigs[i]->engine->getState();
+        SCOPED_TRACE (c.port1);
+        EXPECT_EQ (state.port1Name, c.port1);
+        EXPECT_EQ (state.port3Name, c.port3);
+        EXPECT_EQ (state.usesPrivateDriver.load(), c.layout == SimulatedKeyboard::Layout::privateDriver);
+        EXPECT_EQ (state.model.load(), c.model);
+        EXPECT_EQ (state.version.load(), 1.15);
+        EXPECT_EQ (rigs[i]->listener.models.back(), c.model);
+        EXPECT_EQ (rigs[i]->manager->getNumOpenOutputs(), 1);
+        EXPECT_EQ (rigs[i]->manager->getNumOpenInputs(), c.layout == SimulatedKeyboard::Layout::classDriver ? 2 : 1);
+        EXPECT_FALSE (rigs[i]->engine->getDetection()->isPolling());
+    }
+}
+
+TEST (Detection, AsksOnceASecondUntilTheReplyAndNeverAfter)
+{
+    Rig answering, silent;
+    SimulatedKeyboard answers (answering.ports, keyboardSettings (49, 1.16));
+    auto settings = keyboardSettings (49, 1.16);
+    settings.faults = { *KeyboardFault::parse ("silent@identity:0") };
+    SimulatedKeyboard mute (silent.ports, settings);
+
+    const auto start = juce::Time::getMillisecondCounter();
+    ASSERT_TRUE (test::pumpUntil ([&] { return silent.identityRequestsSeenBy (mute) == 1; }, 3000));
+    EXPECT_GE (juce::Time::getMillisecondCounter() - start, 900u); // the first tick comes after a second
+    ASSERT_TRUE (test::pumpUntil ([&] { return silent.identityRequestsSeenBy (mute) == 2; }, 3000));
+    test::pumpUntil ([&] { return juce::Time::getMillisecondCounter() - start > 2300; }, 3000);
+
+    // The silent keyboard is still asked; the one that answered was asked once.
+    EXPECT_LE (silent.identityRequestsSeenBy (mute), 3);
+    EXPECT_TRUE (silent.engine->getDetection()->isPolling());
+    EXPECT_EQ (answering.identityRequestsSeenBy (answers), 1);
+    EXPECT_EQ (answering.engine->getState().version.load(), 1.16);
+    EXPECT_EQ (silent.engine->getState().version.load(), 0.0);
+}
+
+TEST (Detection, TheVersionTextRulesAndWhatIsNotAnIdentityReply)
+{
+    Rig rig;
+    auto* detection = rig.engine->getDetection();
+    auto& state = rig.engine->getState();
+
+    auto feed = [&] (const Bytes& bytes) { detection->handleIncomingMidiMessage (nullptr, juce::MidiMessage (bytes.data(), (int) bytes.size())); };
+
+    auto longer = identityReply ({ 0, 1, 2, 0 });
+    longer.insert (longer.end() - 1, 0x00);
+    auto otherDevice = identityReply ({ 0, 1, 2, 0 });
+    otherDevice[2] = 0x10;
+    feed (longer);
+    feed (Bytes (otherDevice.begin(), otherDevice.begin() + 15));
+    feed (otherDevice);
+    feed ({ 0x90, 0x40, 0x40 });
+    EXPECT_EQ (state.version.load(), 0.0);
+    EXPECT_TRUE (detection->isPolling());
+
+    feed (identityReply ({ 0, 1, 0, 16 }));
+    EXPECT_EQ (state.version.load(), 1.16);
+    EXPECT_FALSE (detection->isPolling());
+
+    feed (identityReply ({ 0, 1, 1, 5 })); // a stopped detection still hears replies
+    EXPECT_EQ (state.version.load(), 1.15);
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.listener.versions.size() == 2; }));
+    EXPECT_EQ (rig.listener.versions, (std::vector<double> { 1.15, 1.15 })); // read when delivered
+}
+
+TEST (Detection, InEmergencyModeOnlyOpensThePortsAndStops)
+{
+    Rig rig;
+    rig.engine->setEmergencyMode (true);
+    SimulatedKeyboard keyboard (rig.ports, keyboardSettings (61, 1.15));
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.engine->getDetection()->isPolling(); }, 3000));
+    EXPECT_EQ (rig.manager->getNumOpenInputs(), 2);
+    EXPECT_EQ (rig.manager->getNumOpenOutputs(), 1);
+    EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
+
+    test::pumpFor (100);
+    EXPECT_EQ (rig.identityRequestsSeenBy (keyboard), 0);
+    EXPECT_EQ (rig.engine->getState().version.load(), 0.0);
+}
+
+TEST (Detection, AKeyboardPluggedInLateIsFoundAndOneUnpluggedKeepsItsNames)
+{
+    Rig rig;
+    test::pumpFor (1100); // one tick with nothing there
+    EXPECT_TRUE (rig.engine->getState().port1Name.isEmpty());
+    EXPECT_EQ (rig.listener.models, std::vector<int> { HardwareModel::unknown });
+
+    SimulatedKeyboard keyboard (rig.ports, keyboardSettings (25, 1.16));
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.engine->getState().version == 1.16; }, 3000));
+
+    keyboard.unplug();
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.manager->getNumOpenInputs() == 0; }));
+    test::pumpFor (1100);
+    EXPECT_EQ (rig.engine->getState().port1Name, "MORELTA25");
+    EXPECT_EQ (rig.listener.models.back(), HardwareModel::morelta25);
+
+    keyboard.plug();
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.manager->getNumOpenInputs() == 2 && rig.manager->getNumOpenOutputs() == 1; }));
+}
+
+TEST (Detection, OfTwoKeyboardsTheFirstListedWins)
+{
+    Rig rig;
+    SimulatedKeyboard first (rig.ports, keyboardSettings (61, 1.15));
+    SimulatedKeyboard second (rig.ports, keyboardSettings (25, 1.16));
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.engine->getState().version > 0.0; }, 3000));
+    EXPECT_EQ (rig.engine->getState().port1Name, "MORELTA61");
+    EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
+    EXPECT_EQ (rig.engine->getState().version.load(), 1.15);
+}
+
+TEST (Detection, ResetsWhileRepliesPourInCallNoDeletedDetection)
+{
+    Rig rig;
+    const auto input = rig.ports->addInputPort ("MIDIIN3 (MORELTA49)");
+    rig.manager->openMidiInput ("MIDIIN3 (MORELTA49)");
+
+    std::atomic<bool> stop { false };
+    const auto reply = identityReply ({ 0, 1, 1, 6 });
+    std::thread device ([&]
+                        {
+                            for (int sent = 0; sent < 5000 && ! stop; ++sent)
+                            {
+                                rig.ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
+                                std::this_thread::yield();
+                            }
+                        });
+
+    for (int i = 0; i < 200; ++i)
+    {
+        rig.engine->reset (i % 2 == 0);
+        test::pumpFor (1);
+    }
+
+    stop = true;
+    device.join();
+
+    // The last detection still hears the keyboard.
+    rig.engine->reset (true);
+    rig.engine->getState().version = 0.0;
+    rig.ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
+    EXPECT_TRUE (test::pumpUntil ([&] { return rig.engine->getState().version == 1.16; }));
+}
