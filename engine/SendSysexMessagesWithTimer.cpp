@@ -1,5 +1,7 @@
 #include "engine/SendSysexMessagesWithTimer.h"
 
+#include <thread>
+
 ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiManager::Ptr manager,
                                                                            std::vector<EngineState::Message> toSend,
                                                                            int pause,
@@ -55,9 +57,18 @@ void ApplicationEngine::SendSysexMessagesWithTimer::run()
 
 void ApplicationEngine::SendSysexMessagesWithTimer::pause()
 {
-    // A wait may end a little early; the keyboard needs the whole pause.
+    // The keyboard needs the whole pause, but every bit beyond it adds up over twelve
+    // thousand messages: wait on the event (so that a stop ends the pause) until about a
+    // millisecond is left, then sleep finely and yield through the last tenth of it.
     const auto end = juce::Time::getMillisecondCounterHiRes() + pauseMs;
 
-    for (auto now = juce::Time::getMillisecondCounterHiRes(); now < end && ! threadShouldExit(); now = juce::Time::getMillisecondCounterHiRes())
-        wait (juce::jmax (1, (int) std::ceil (end - now)));
+    for (auto left = (double) pauseMs; left > 0.0 && ! threadShouldExit(); left = end - juce::Time::getMillisecondCounterHiRes())
+    {
+        if (left > 1.5)
+            wait ((int) (left - 1.0));
+        else if (left > 0.2)
+            std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) ((left - 0.1) * 1000.0)));
+        else
+            std::this_thread::yield();
+    }
 }

@@ -1,0 +1,443 @@
+#include "KeyboardTestHelpers.h"
+#include "engine/ApplicationEngine.h"
+
+#include <gtest/gtest.h>
+
+using test::Bytes;
+
+namespace
+{
+/** Records the engine's notifications, on the message thread. */
+class UpdateListener final : public ApplicationEngine::Listener
+{
+public:
+    void statusChanged (int s) override { statuses.push_back (s); }
+    void progressChanged (double p) override { progress.push_back (p); }
+    void errorOccurred (int e) override { errors.push_back (e); }
+    void firmwareVersionChanged (double) override {}
+    void hardwareModelChanged (int) override {}
+    void emergencyModeChanged (bool) override {}
+
+    bool heard (int status) const { return std::find (statuses.begin(), statuses.end(), status) != statuses.end(); }
+
+    std::vector<int> statuses, errors;
+    std::vector<double> progress;
+};
+
+/** The updater's engine, a simulated keyboard on its ports, and a user data folder of
+    its own.
+*/
+struct Rig
+{
+    explicit Rig (SimulatedKeyboard::Settings settings)
+    {
+        ports->setTrafficObserver ([this] (const VirtualMidiPortSystem::TrafficRecord& r)
+                                   {
+                                       // The maker's messages only: detection's Identity Requests are not counted.
+                                       if (r.toDevice && r.message.getRawDataSize() > 1 && r.message.getRawData()[1] == 0x47)
+                                           ++sentToKeyboard;
+                                   });
+        keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
+        engine->addListener (&listener);
+        engine->setUserDataFolder (userData.getFile());
+        manager->addListener (&portWatcher);
+        connect();
+    }
+
+    ~Rig()
+    {
+        manager->removeListener (&portWatcher);
+        engine = nullptr;
+        keyboard.reset();
+        userData.getFile().deleteRecursively();
+    }
+
+    /** Opens the keyboard's ports and fills in what detection would have found. */
+    void connect()
+    {
+        const auto port1 = keyboard->getModelName();
+        manager->openMidiInput (port1);
+        manager->openMidiInput (keyboard->getInputNames()[2]);
+        manager->openMidiOutput (port1);
+
+        auto& state = engine->getState();
+        state.port1Name = port1;
+        state.port3Name = keyboard->getInputNames()[2];
+        state.model = keyboard->getModelCode() == 0x2F ? 0 : (keyboard->getModelCode() == 0x2E ? 1 : 2);
+        state.version = keyboard->getFirmwareVersion();
+    }
+
+    /** What the "Update" command does. */
+    void startUpdate()
+    {
+        engine->reset (false);
+        engine->getState().status = EngineStatus::backingUpGlobals;
+        engine->postStepMessage();
+    }
+
+    /** Runs the restore as the step machine does once the keyboard is back. */
+    void startRestore()
+    {
+        engine->setStatus (EngineStatus::restoringGlobals, 0.0);
+        engine->postStepMessage();
+    }
+
+    juce::File backupFolder() const { return juce::File (engine->getBackupFolder()); }
+
+    /** Sends the keyboard through its update with small images of our own, as the
+        firmware transfer will, and waits until it is back and its ports reopened.
+    */
+    bool flashKeyboard()
+    {
+        portWatcher.outputReconnects = 0;
+        test::Computer computer (*ports, *keyboard);
+        computer.send ({ 0xF0, 0x47, 0x00, keyboard->getModelCode(), 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 });
+
+        // The port manager sees the keyboard come back in update mode, then with its new
+        // firmware; like the firmware transfer, this waits for each.
+        if (! test::pumpUntil ([&] { return keyboard->isInUpdateMode() && portWatcher.outputReconnects == 1; }))
+            return false;
+
+        computer.connect();
+
+        for (auto assets : { false, true })
+            for (auto& w : test::cutIntoWrites (test::makeFirmwareStream (assets), 1024))
+                computer.send (w);
+
+        return test::pumpUntil ([&] { return ! keyboard->isInUpdateMode() && portWatcher.outputReconnects == 2; });
+    }
+
+    const juce::TemporaryFile userData;
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    std::unique_ptr<SimulatedKeyboard> keyboard;
+    UpdateListener listener;
+    std::atomic<int> sentToKeyboard { 0 };
+
+    struct PortWatcher final : public MidiManager::Listener
+    {
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
+        void midiOutputDeviceReconnected (juce::StringArray) override { ++outputReconnects; }
+        int outputReconnects = 0;
+    } portWatcher;
+};
+
+SimulatedKeyboard::Settings keyboardSettings (int keys, double version = 1.16, std::initializer_list<const char*> faults = {})
+{
+    SimulatedKeyboard::Settings s;
+    s.keys = keys;
+    s.firmwareVersion = version;
+    s.seed = (juce::uint32) keys * 31 + 7;
+
+    for (auto* f : faults)
+        s.faults.push_back (*KeyboardFault::parse (f));
+
+    return s;
+}
+
+Bytes fileBytes (const juce::File& f)
+{
+    juce::MemoryBlock block;
+    f.loadFileAsData (block);
+    return { (const juce::uint8*) block.getData(), (const juce::uint8*) block.getData() + block.getSize() };
+}
+} // namespace
+
+//==============================================================================
+TEST (Backup, ReadsEveryGlobalAndPresetIntoMemoryAndIntoItsFiles)
+{
+    Rig rig (keyboardSettings (61));
+    rig.startUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.listener.heard (EngineStatus::erasingFirmware); }, 20000));
+    EXPECT_TRUE (rig.listener.errors.empty());
+
+    const auto data = rig.keyboard->getUserData();
+    const auto folder = rig.backupFolder();
+    EXPECT_EQ (folder.getParentDirectory(), rig.userData.getFile().getChildFile ("Ivra Professional").getChildFile ("MORELTA61"));
+
+    // Globals.syx: the 14 replies back to back, in the order they came (here, asked).
+    Bytes expectedGlobals;
+    const int ids[] = { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
+
+    for (auto id : ids)
+    {
+        auto& v = data.globals.at (id);
+        expectedGlobals.insert (expectedGlobals.end(), { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x02, 0x00, 0x05, (juce::uint8) id, v[0], v[1], v[2], v[3], 0xF7 });
+    }
+
+    EXPECT_EQ (fileBytes (folder.getChildFile ("Globals.syx")).size(), 196u);
+    EXPECT_EQ (fileBytes (folder.getChildFile ("Globals.syx")), expectedGlobals);
+
+    for (int p = 0; p < 32; ++p)
+    {
+        Bytes expected { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 };
+
+        for (int m = 0; m < 384; ++m)
+        {
+            expected.insert (expected.end(), { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x07, 0x00, 0x07, 0x00, 0x05 });
+            expected.insert (expected.end(), data.presets[(size_t) p].begin() + m * 5, data.presets[(size_t) p].begin() + m * 5 + 5);
+            expected.push_back (0xF7);
+        }
+
+        expected.insert (expected.end(), { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x08, 0x00, 0x00, 0xF7 });
+        const auto file = fileBytes (folder.getChildFile ("Preset_" + juce::String (p) + ".syx"));
+        ASSERT_EQ (file.size(), 6167u) << p;
+        ASSERT_EQ (file, expected) << p;
+    }
+
+    EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFiles), 33);
+
+    // Progress never ran backwards within a step, and ended at 1 for the presets.
+    auto& s = rig.listener.statuses;
+    EXPECT_EQ (s.front(), EngineStatus::idle);
+    EXPECT_EQ (s.back(), EngineStatus::erasingFirmware);
+}
+
+TEST (Backup, TheFolderIsNamedByTheModelAndTheLocalTime)
+{
+    EXPECT_EQ (ApplicationEngine::backupFolderName (juce::Time (2027, 0, 1, 23, 59, 5, 0, true)), "1 Jan 2027 115905pm");
+    EXPECT_EQ (ApplicationEngine::backupFolderName (juce::Time (2027, 0, 1, 0, 0, 9, 0, true)), "1 Jan 2027 120009am");
+    EXPECT_EQ (ApplicationEngine::backupFolderName (juce::Time (2026, 11, 7, 3, 6, 20, 0, true)), "7 Dec 2026 30620am");
+
+    Rig rig (keyboardSettings (25));
+    rig.engine->buildBackupFolder (juce::Time (2027, 0, 1, 23, 59, 5, 0, true));
+    const auto expected = rig.userData.getFile().getChildFile ("Ivra Professional/MORELTA25/1 Jan 2027 115905pm");
+    EXPECT_EQ (rig.engine->getBackupFolder(), expected.getFullPathName());
+    EXPECT_TRUE (expected.isDirectory());
+
+    rig.engine->getState().model = HardwareModel::unknown;
+    rig.engine->buildBackupFolder (juce::Time (2027, 0, 1, 0, 0, 9, 0, true));
+    EXPECT_EQ (rig.engine->getBackupFolder(), rig.userData.getFile().getChildFile ("Ivra Professional/1 Jan 2027 120009am").getFullPathName());
+}
+
+TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
+{
+    // A keyboard of our own making: it answers the 14 requests backwards, each twice,
+    // with a reply for another model in between.
+    const auto ports = VirtualMidiPortSystem::Ptr (new VirtualMidiPortSystem());
+    const auto input = ports->addInputPort ("MIDIIN3 (MORELTA49)");
+    std::vector<int> asked;
+    ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage& m)
+                          {
+                              if (m.getRawDataSize() != 10 || m.getRawData()[5] != 0x02)
+                                  return;
+
+                              asked.push_back (m.getRawData()[8]);
+
+                              if (asked.size() < 14)
+                                  return;
+
+                              for (auto it = asked.rbegin(); it != asked.rend(); ++it)
+                              {
+                                  for (juce::uint8 code : { 0x2E, 0x30, 0x2E })
+                                  {
+                                      const Bytes reply { 0xF0, 0x47, 0x00, code, 0x04, 0x02, 0x00, 0x05, (juce::uint8) *it, 1, 2, 3, (juce::uint8) *it, 0xF7 };
+                                      ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
+                                  }
+                              }
+                          });
+
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    const juce::TemporaryFile userData;
+    engine->setUserDataFolder (userData.getFile());
+    manager->openMidiInput ("MIDIIN3 (MORELTA49)");
+    manager->openMidiOutput ("MORELTA49");
+    engine->getState().port1Name = "MORELTA49";
+    engine->getState().model = HardwareModel::morelta49;
+
+    engine->startGlobalsBackup();
+    ASSERT_TRUE (test::pumpUntil ([&] { return engine->getState().status == EngineStatus::backingUpPresets; }));
+
+    std::vector<int> stored;
+
+    for (auto& m : engine->getState().globals)
+        stored.push_back (m[8]);
+
+    EXPECT_EQ (stored, std::vector<int> (asked.rbegin(), asked.rend()));
+    engine = nullptr;
+    userData.getFile().deleteRecursively();
+}
+
+TEST (Backup, SilenceEndsEachStepWithItsTimeOut)
+{
+    struct Case
+    {
+        const char* fault;
+        int error;
+        int atLeastMs;
+    };
+
+    const Case cases[] = {
+        { "silent@global:0", EngineError::globalsTimeout, 1900 },
+        { "silent@global:5", EngineError::globalsTimeout, 1900 },
+        { "malformed=wrong-model@global:13", EngineError::globalsTimeout, 1900 }, // a rejected reply, then silence
+        { "silent@preset:0:0", EngineError::presetTimeout, 4900 },
+        { "silent@preset:3:10", EngineError::presetTimeout, 1900 }, // silence after the first Preset Data
+    };
+
+    // All at once, so that the test takes as long as the longest time-out.
+    std::vector<std::unique_ptr<Rig>> rigs;
+
+    for (auto& c : cases)
+        rigs.push_back (std::make_unique<Rig> (keyboardSettings (49, 1.16, { c.fault })));
+
+    const auto started = juce::Time::getMillisecondCounter();
+    std::vector<juce::uint32> lastHeard (rigs.size(), started);
+
+    for (auto& r : rigs)
+        r->startUpdate();
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  {
+                                      for (size_t i = 0; i < rigs.size(); ++i)
+                                          if (rigs[i]->sentToKeyboard > 0 && rigs[i]->listener.errors.empty())
+                                              lastHeard[i] = juce::Time::getMillisecondCounter();
+
+                                      return std::all_of (rigs.begin(), rigs.end(), [] (auto& r) { return ! r->listener.errors.empty(); });
+                                  },
+                                  15000));
+
+    for (size_t i = 0; i < rigs.size(); ++i)
+    {
+        SCOPED_TRACE (cases[i].fault);
+        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { cases[i].error });
+        EXPECT_EQ (rigs[i]->engine->getState().status.load(), EngineStatus::idle);
+        EXPECT_GE ((int) (juce::Time::getMillisecondCounter() - started), cases[i].atLeastMs);
+    }
+
+    // The last progress before the silence in preset 3: (3 x 385 + 11) / 12320.
+    auto& progress = rigs[4]->listener.progress;
+    EXPECT_NE (std::find (progress.begin(), progress.end(), (3 * 385 + 11) / 12320.0), progress.end());
+}
+
+TEST (Backup, AnUnknownModelGetsNoRequestAndEndsAsUnavailable)
+{
+    Rig rig (keyboardSettings (49));
+    rig.engine->getState().model = HardwareModel::unknown;
+    rig.engine->getState().port1Name = "Morelta49 USB Port 1";
+    rig.startUpdate();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }));
+    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
+    EXPECT_EQ (rig.sentToKeyboard.load(), 0);
+    EXPECT_FALSE (rig.engine->isBusy());
+}
+
+TEST (Backup, NoPortMeansNoBackup)
+{
+    Rig rig (keyboardSettings (49));
+    rig.keyboard->unplug();
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.manager->getNumOpenOutputs() == 0 && rig.manager->getNumOpenInputs() == 0; }));
+
+    rig.startUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }));
+    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
+}
+
+TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
+{
+    // Where a folder must go, a file stands; and a backup file that takes no bytes.
+    Rig blocked (keyboardSettings (49)), full (keyboardSettings (25));
+    ASSERT_TRUE (blocked.userData.getFile().createDirectory());
+    ASSERT_TRUE (blocked.userData.getFile().getChildFile ("Ivra Professional").replaceWithText ("not a folder"));
+
+    blocked.startUpdate();
+    full.startUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&] { return full.engine->getBackupFolder().isNotEmpty(); }));
+    const auto folder = full.backupFolder(); // the engine forgets it when it stops
+    ASSERT_TRUE (juce::File ("/dev/full").createSymbolicLink (folder.getChildFile ("Preset_5.syx"), true));
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); }, 20000));
+
+    for (auto* rig : { &blocked, &full })
+    {
+        EXPECT_EQ (rig->listener.errors, std::vector<int> { EngineError::backupDataError });
+        EXPECT_FALSE (rig->listener.heard (EngineStatus::erasingFirmware));
+        EXPECT_FALSE (rig->keyboard->getLog().contains ("update mode"));
+        EXPECT_FALSE (rig->engine->isBusy());
+    }
+
+    // The files before the failing one were written whole.
+    EXPECT_EQ (folder.getChildFile ("Globals.syx").getSize(), 196);
+    EXPECT_EQ (folder.getChildFile ("Preset_4.syx").getSize(), 6167);
+}
+
+//==============================================================================
+TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
+{
+    // Both at once: the preset restore takes over half a minute of 3 ms pauses.
+    Rig current (keyboardSettings (49, 1.16)), old (keyboardSettings (61, 1.15));
+
+    for (auto* rig : { &current, &old })
+        rig->startUpdate();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return current.listener.heard (EngineStatus::erasingFirmware) && old.listener.heard (EngineStatus::erasingFirmware); }, 20000));
+
+    for (auto* rig : { &current, &old })
+    {
+        ASSERT_TRUE (rig->flashKeyboard());
+        rig->sentToKeyboard = 0;
+        rig->startRestore();
+    }
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return current.listener.heard (EngineStatus::completed) && old.listener.heard (EngineStatus::completed); }, 120000));
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! current.engine->isBusy() && ! old.engine->isBusy(); }));
+
+    EXPECT_EQ (current.keyboard->checkRestore(), "");
+    EXPECT_EQ (old.keyboard->checkRestore(), "");
+    EXPECT_EQ (current.sentToKeyboard.load(), 14 + 12352);
+    EXPECT_EQ (old.sentToKeyboard.load(), 14 + 11580);
+    EXPECT_TRUE (current.listener.errors.empty());
+    EXPECT_TRUE (old.listener.errors.empty());
+}
+
+TEST (Restore, AnUnplugDuringTheRestoreEndsItAsUnavailableWithTheRestUnsent)
+{
+    Rig rig (keyboardSettings (49, 1.16, { "unplug@restore:100" }));
+    rig.startUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&] { return rig.listener.heard (EngineStatus::erasingFirmware); }, 20000));
+    ASSERT_TRUE (rig.flashKeyboard());
+    rig.sentToKeyboard = 0;
+    rig.startRestore();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }, 20000));
+    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
+    EXPECT_FALSE (rig.engine->isBusy());
+
+    // Nothing more goes out once the engine has stopped.
+    const auto sent = rig.sentToKeyboard.load();
+    test::pumpFor (100);
+    EXPECT_EQ (rig.sentToKeyboard.load(), sent);
+    EXPECT_LT (sent, 14 + 12352);
+}
+
+TEST (Restore, WithoutAll32PresetsNothingIsSentAndTheUpdateStops)
+{
+    Rig rig (keyboardSettings (49));
+    auto& state = rig.engine->getState();
+    state.presets.resize (31, std::vector<EngineState::Message> (386, EngineState::Message (16)));
+    rig.engine->setStatus (EngineStatus::restoringPresets, 0.0);
+    rig.engine->postStepMessage();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }));
+    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::backupDataError });
+    test::pumpFor (30);
+    EXPECT_EQ (rig.sentToKeyboard.load(), 0);
+}
+
+TEST (Restore, TheOldFirmwareAdaptationMovesPresetsSixToTwentyNineUpTwoPlaces)
+{
+    Rig rig (keyboardSettings (49, 1.15));
+    auto& presets = rig.engine->getState().presets;
+
+    for (int p = 0; p < 32; ++p)
+        presets.push_back ({ { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 } });
+
+    rig.engine->adaptPresetsForOldFirmware();
+    ASSERT_EQ (presets.size(), 30u);
+
+    for (int p = 0; p < 30; ++p)
+        EXPECT_EQ (presets[(size_t) p].front()[12], p < 6 ? p : p + 2) << p;
+}
