@@ -1,27 +1,74 @@
 #pragma once
 
-#include <juce_core/juce_core.h>
+#include "engine/FirmwareUpdate.h"
+#include "midi/MidiManager.h"
 
-/** Sends one firmware image to the keyboard on a thread of its own.
-
-    So far only its listener interface exists, which the engine implements; the sender
-    itself comes with the firmware transfer.
+/** Sends one firmware image to the keyboard, block after block with a pause after
+    each, on a thread of its own, and reports start, progress, completion and a keyboard
+    that went away in the middle.
 */
-class FirmwareSysexSender
+class FirmwareSysexSender final : public juce::ReferenceCountedObject,
+                                  public MidiManager::Listener,
+                                  private juce::Thread,
+                                  private juce::AsyncUpdater
 {
 public:
+    using Ptr = juce::ReferenceCountedObjectPtr<FirmwareSysexSender>;
+
     class Listener
     {
     public:
         virtual ~Listener() = default;
 
-        /** How far the transfer has come, 0 to 1. */
+        /** How far the transfer has come, 0 to 1; on the message thread. */
         virtual void progress (FirmwareSysexSender* sender, double value) = 0;
 
-        /** "Started", "Completed" or "Device Offline". */
+        /** "Started" (on the sender's thread), "Completed" or "Device Offline" (on the
+            message thread).
+        */
         virtual void status (FirmwareSysexSender* sender, const juce::String& text) = 0;
     };
 
+    /** Neither registers with the port manager nor starts. */
+    FirmwareSysexSender (FirmwareUpdate::Ptr image, MidiManager::Ptr midiManager, Listener* listener);
+
+    /** Ends a running transfer after its current block and waits for the thread. */
+    ~FirmwareSysexSender() override;
+
+    /** Sends the image's entry message and waits for the keyboard to come back, or, with
+        no entry message, starts sending if the keyboard's output is there; message thread.
+    */
+    void start();
+
+    /** Makes a running transfer stop before its next block; any thread. */
+    void requestStop();
+
+    juce::uint32 getBlocksSent() const noexcept { return blocksSent; }
+    const FirmwareUpdate& getImage() const noexcept { return *image; }
+
+    void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
+    void midiOutputDeviceDisconnected (juce::StringArray names) override;
+    void midiOutputDeviceReconnected (juce::StringArray names) override;
+
 private:
-    FirmwareSysexSender() = delete;
+    void run() override;
+    void handleAsyncUpdate() override;
+    void startSending();
+
+    template <typename Call>
+    void callListeners (Call&& call);
+
+    juce::Array<Listener*> listeners;
+    const FirmwareUpdate::Ptr image;
+    MidiManager::Ptr midiManager;
+    std::atomic<juce::uint32> blocksSent { 0 };
+    juce::uint32 blockCount = 0;
+    std::atomic<double> progressValue { 0.0 };
+
+    // Set when a run has gone through all its blocks or been stopped, so that the
+    // message thread unregisters the sender: the thread itself must never wait for the
+    // message thread, which may be waiting for it.
+    std::atomic<bool> runEnded { false };
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)
 };

@@ -1,6 +1,6 @@
 #include "engine/SendSysexMessagesWithTimer.h"
 
-#include <thread>
+#include "engine/ThreadPause.h"
 
 ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiManager::Ptr manager,
                                                                            std::vector<EngineState::Message> toSend,
@@ -48,27 +48,9 @@ void ApplicationEngine::SendSysexMessagesWithTimer::run()
 
         midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (messages[k]));
         engine->setStatus (engine->getState().status, (double) (k + 1) / (double) count);
-        pause();
+        ThreadPause::wait (*this, pauseMs);
     }
 
     if (! threadShouldExit())
         engine->stepCompleted (engine->getState().status);
-}
-
-void ApplicationEngine::SendSysexMessagesWithTimer::pause()
-{
-    // The keyboard needs the whole pause, but every bit beyond it adds up over twelve
-    // thousand messages: wait on the event (so that a stop ends the pause) until about a
-    // millisecond is left, then sleep finely and yield through the last tenth of it.
-    const auto end = juce::Time::getMillisecondCounterHiRes() + pauseMs;
-
-    for (auto left = (double) pauseMs; left > 0.0 && ! threadShouldExit(); left = end - juce::Time::getMillisecondCounterHiRes())
-    {
-        if (left > 1.5)
-            wait ((int) (left - 1.0));
-        else if (left > 0.2)
-            std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) ((left - 0.1) * 1000.0)));
-        else
-            std::this_thread::yield();
-    }
 }

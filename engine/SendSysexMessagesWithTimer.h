@@ -27,7 +27,6 @@ public:
 
 private:
     void run() override;
-    void pause();
 
     MidiManager::Ptr midiManager;
     const std::vector<EngineState::Message> messages;

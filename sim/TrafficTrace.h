@@ -11,7 +11,9 @@
 class TrafficTrace final
 {
 public:
-    /** Starts a new trace file, replacing one that exists. */
+    /** Starts a new trace file, replacing one that exists. The file is complete once
+        the trace is deleted.
+    */
     explicit TrafficTrace (const juce::File& file);
 
     bool isOpen() const noexcept { return stream != nullptr; }

@@ -1,0 +1,131 @@
+#include "engine/FirmwareSysexSender.h"
+
+#include "engine/ThreadPause.h"
+
+FirmwareSysexSender::FirmwareSysexSender (FirmwareUpdate::Ptr imageToSend, MidiManager::Ptr manager, Listener* listener)
+    : juce::Thread ("Firmware Updater Thread")
+    , image (std::move (imageToSend))
+    , midiManager (std::move (manager))
+{
+    if (listener != nullptr)
+        listeners.add (listener);
+}
+
+FirmwareSysexSender::~FirmwareSysexSender()
+{
+    midiManager->removeListener (this);
+    cancelPendingUpdate();
+
+    // Never killed: the thread may hold the port manager's lock in the middle of a
+    // block. It ends within one block and one pause.
+    requestStop();
+    waitForThreadToExit (-1);
+}
+
+template <typename Call>
+void FirmwareSysexSender::callListeners (Call&& call)
+{
+    for (int i = listeners.size(); --i >= 0;)
+        call (*listeners.getUnchecked (i));
+}
+
+void FirmwareSysexSender::start()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    midiManager->addListener (this);
+    midiManager->openMidiOutput (image->getPortName());
+
+    const auto entry = image->getEntryMessage();
+
+    // The keyboard restarts on the entry message; the blocks follow once it is back.
+    if (! entry.empty())
+    {
+        midiManager->sendMessageToOutput (image->getPortName(), juce::MidiMessage (entry.data(), (int) entry.size()));
+        return;
+    }
+
+    if (midiManager->isMidiOutputAvailable (image->getPortName()))
+        startSending();
+}
+
+void FirmwareSysexSender::startSending()
+{
+    runEnded = false;
+
+    // As high as a thread gets without being a realtime one, so that blocks follow each
+    // other with only their pause between; where that is refused, at the normal priority.
+    if (! startThread (Priority::highest))
+        startThread();
+}
+
+void FirmwareSysexSender::requestStop()
+{
+    signalThreadShouldExit();
+    notify();
+}
+
+void FirmwareSysexSender::run()
+{
+    const auto port = image->getPortName();
+
+    if (! midiManager->isMidiOutputAvailable (port))
+        return;
+
+    blockCount = image->getBlockCount();
+    callListeners ([this] (Listener& l) { l.status (this, "Started"); });
+
+    progressValue = 0.0;
+    blocksSent = 0;
+    triggerAsyncUpdate();
+
+    while (blocksSent < blockCount && ! threadShouldExit())
+    {
+        const auto block = image->getBlock (blocksSent);
+        midiManager->sendMessageToOutput (port, juce::MidiMessage (block.data(), (int) block.size()));
+
+        const auto sent = ++blocksSent;
+        const auto value = (double) sent / (double) blockCount;
+        progressValue = value;
+
+        if (value != 1.0)
+        {
+            triggerAsyncUpdate();
+            ThreadPause::wait (*this, image->getBlockPause());
+        }
+    }
+
+    runEnded = true;
+    triggerAsyncUpdate();
+}
+
+void FirmwareSysexSender::handleAsyncUpdate()
+{
+    // A listener may drop the last reference to this sender from inside its callback.
+    const Ptr keepAlive (this);
+
+    const auto value = progressValue.load();
+    callListeners ([this, value] (Listener& l) { l.progress (this, value); });
+
+    if (progressValue.load() == 1.0)
+        callListeners ([this] (Listener& l) { l.status (this, "Completed"); });
+
+    if (runEnded)
+        midiManager->removeListener (this);
+}
+
+void FirmwareSysexSender::midiOutputDeviceDisconnected (juce::StringArray names)
+{
+    const Ptr keepAlive (this);
+
+    if (! names.contains (image->getPortName()) || blocksSent == 0 || progressValue.load() == 1.0)
+        return;
+
+    requestStop();
+    callListeners ([this] (Listener& l) { l.status (this, "Device Offline"); });
+}
+
+void FirmwareSysexSender::midiOutputDeviceReconnected (juce::StringArray names)
+{
+    if (names.contains (image->getPortName()) && ! isThreadRunning() && ! runEnded)
+        startSending();
+}

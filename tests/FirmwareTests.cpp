@@ -1,0 +1,333 @@
+#include "KeyboardTestHelpers.h"
+#include "engine/FirmwareSysexSender.h"
+#include "resources/EmbeddedResources.h"
+
+#include <gtest/gtest.h>
+
+using test::Bytes;
+
+namespace
+{
+Bytes embedded (const char* data, int size)
+{
+    return { reinterpret_cast<const juce::uint8*> (data), reinterpret_cast<const juce::uint8*> (data) + size };
+}
+
+Bytes fileBytes (const char* path)
+{
+    juce::MemoryBlock block;
+    juce::File (path).loadFileAsData (block);
+    return { (const juce::uint8*) block.getData(), (const juce::uint8*) block.getData() + block.getSize() };
+}
+
+Bytes concatenatedBlocks (const FirmwareUpdate& image)
+{
+    Bytes all;
+
+    for (juce::uint32 i = 0; i < image.getBlockCount(); ++i)
+    {
+        const auto block = image.getBlock (i);
+        all.insert (all.end(), block.begin(), block.end());
+    }
+
+    return all;
+}
+
+/** Records what a sender reports, and on which thread. */
+class SenderLog final : public FirmwareSysexSender::Listener
+{
+public:
+    void progress (FirmwareSysexSender*, double value) override
+    {
+        EXPECT_TRUE (test::isMessageThread());
+        progressValues.add (value);
+    }
+
+    void status (FirmwareSysexSender*, const juce::String& text) override
+    {
+        EXPECT_EQ (test::isMessageThread(), text != "Started") << text;
+        statuses.add (text);
+    }
+
+    int count (const juce::String& text) const
+    {
+        auto s = statuses.get();
+        return (int) std::count (s.begin(), s.end(), text);
+    }
+
+    test::SharedList<double> progressValues;
+    test::SharedList<juce::String> statuses;
+};
+
+/** A device on the virtual ports that records each write, and can go away and return. */
+struct Device
+{
+    explicit Device (VirtualMidiPortSystem& p, int writeDelayMs = 0) : ports (p), delayMs (writeDelayMs) { plug(); }
+
+    void plug()
+    {
+        outputId = ports.addOutputPort ("MORELTA49", [this] (const juce::MidiMessage& m)
+                                        {
+                                            if (delayMs > 0)
+                                                juce::Thread::sleep (delayMs);
+
+                                            writes.add (test::bytesOf (m));
+
+                                            if (onWrite != nullptr)
+                                                onWrite (test::bytesOf (m));
+                                        });
+    }
+
+    void unplug() { ports.removePort (outputId); }
+
+    VirtualMidiPortSystem& ports;
+    const int delayMs;
+    int outputId = 0;
+    test::SharedList<Bytes> writes;
+    std::function<void (const Bytes&)> onWrite;
+};
+
+FirmwareUpdate::Ptr imageOfBlocks (int blocks, Bytes entry = {})
+{
+    Bytes data ((size_t) blocks * 1024);
+
+    for (size_t i = 0; i < data.size(); ++i)
+        data[i] = (juce::uint8) (i / 1024);
+
+    return new FirmwareUpdate (std::move (entry), std::move (data), "MORELTA49", "test");
+}
+} // namespace
+
+//==============================================================================
+TEST (EmbeddedResources, HoldTheFirmwareStreamsByteForByte)
+{
+    const auto app = embedded (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize);
+    const auto assets = embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize);
+
+    EXPECT_EQ (EmbeddedResources::KVX1_RCap_syxSize, 1629184);
+    EXPECT_EQ (EmbeddedResources::KVX1_RC_assets_syxSize, 8100840);
+
+    for (auto* stream : { &app, &assets })
+    {
+        EXPECT_EQ (Bytes (stream->begin(), stream->begin() + 5), (Bytes { 0xF0, 0x47, 0x00, 0x2E, 0x70 }));
+        EXPECT_EQ (stream->back(), 0xF7);
+    }
+
+    EXPECT_EQ (app, fileBytes (MORELTA_APP_STREAM));
+    EXPECT_EQ (assets, fileBytes (MORELTA_ASSETS_STREAM));
+
+    // What the placeholder text starts with, as the keyboard's loader expects.
+    EXPECT_EQ (juce::String::createStringFromData (app.data() + 5, 15), ":020000040804ee");
+    EXPECT_EQ (juce::String::createStringFromData (assets.data() + 5, 15), ":020000040810e2");
+}
+
+TEST (EmbeddedResources, TheBuildsStreamCheckRefusesAFlippedHexDigit)
+{
+    const auto good = fileBytes (MORELTA_APP_STREAM);
+    auto bad = good;
+    auto& digit = bad[5 + 17 + 20]; // inside the first data record
+    digit = digit == '0' ? '1' : '0';
+
+    const juce::TemporaryFile goodFile (".syx"), badFile (".syx");
+    ASSERT_TRUE (goodFile.getFile().replaceWithData (good.data(), good.size()));
+    ASSERT_TRUE (badFile.getFile().replaceWithData (bad.data(), bad.size()));
+
+    auto run = [] (const juce::File& f)
+    {
+        juce::ChildProcess check;
+        EXPECT_TRUE (check.start (juce::StringArray { MORELTA_STREAM_CHECK, "app", f.getFullPathName() }));
+        EXPECT_TRUE (check.waitForProcessToFinish (30000));
+        return std::make_pair ((int) check.getExitCode(), check.readAllProcessOutput());
+    };
+
+    EXPECT_EQ (run (goodFile.getFile()).first, 0);
+    const auto [code, output] = run (badFile.getFile());
+    EXPECT_NE (code, 0);
+    EXPECT_TRUE (output.contains ("checksum")) << output;
+}
+
+//==============================================================================
+TEST (FirmwareUpdate, CutsTheEmbeddedImagesInto1024ByteBlocks)
+{
+    const auto images = FirmwareUpdate::makeImages ("MORELTA49", false, 0x2E);
+    ASSERT_EQ (images.size(), 2);
+    auto& app = *images[0];
+    auto& assets = *images[1];
+
+    EXPECT_EQ (app.getName(), "Morelta App");
+    EXPECT_EQ (assets.getName(), "Morelta Assets");
+    EXPECT_EQ (app.getPortName(), "MORELTA49");
+    EXPECT_EQ (app.getBlockCount(), 1591u);
+    EXPECT_EQ (assets.getBlockCount(), 7911u);
+    EXPECT_EQ (app.getBlockPause(), 1);
+
+    const auto firstApp = app.getBlock (0);
+    EXPECT_EQ (Bytes (firstApp.begin(), firstApp.begin() + 6), (Bytes { 0xF0, 0x47, 0x00, 0x2E, 0x70, ':' }));
+    const auto lastApp = app.getBlock (1590);
+    EXPECT_EQ (lastApp.size(), 1024u);
+    EXPECT_EQ (Bytes (lastApp.end() - 3, lastApp.end()), (Bytes { 'f', 'f', 0xF7 }));
+    EXPECT_TRUE (app.getBlock (1591).empty());
+
+    const auto lastAssets = assets.getBlock (7910);
+    EXPECT_EQ (lastAssets.size(), 1000u);
+    EXPECT_EQ (lastAssets.back(), 0xF7);
+
+    EXPECT_EQ (concatenatedBlocks (app), embedded (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize));
+    EXPECT_EQ (concatenatedBlocks (assets), embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize));
+}
+
+TEST (FirmwareUpdate, CountsAPartBlockAsABlock)
+{
+    for (auto [size, blocks, lastSize] : { std::tuple (1, 1u, 1u), std::tuple (2048, 2u, 1024u), std::tuple (2049, 3u, 1u) })
+    {
+        FirmwareUpdate image ({}, Bytes ((size_t) size, 0x30), "P", "n");
+        EXPECT_EQ (image.getBlockCount(), blocks) << size;
+        EXPECT_EQ (image.getBlock (blocks - 1).size(), lastSize) << size;
+        EXPECT_TRUE (image.getBlock (blocks).empty()) << size;
+    }
+}
+
+TEST (FirmwareUpdate, OnlyANormalUpdatesAppImageOpensWithEnterUpdateMode)
+{
+    const auto normal = FirmwareUpdate::makeImages ("MORELTA61", false, 0x30);
+    EXPECT_EQ (normal[0]->getEntryMessage(), (Bytes { 0xF0, 0x47, 0x00, 0x30, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 }));
+    EXPECT_TRUE (normal[1]->getEntryMessage().empty());
+
+    const auto emergency = FirmwareUpdate::makeImages ("MORELTA61", true, 0x30);
+    EXPECT_TRUE (emergency[0]->getEntryMessage().empty());
+    EXPECT_TRUE (emergency[1]->getEntryMessage().empty());
+
+    EXPECT_EQ (FirmwareUpdate::makeImages ({}, false, 0x30).size(), 0);
+    EXPECT_EQ (FirmwareUpdate::makeImages ("Morelta49 USB Port 1", false, std::nullopt).size(), 0);
+}
+
+//==============================================================================
+class FirmwareSenderTest : public ::testing::Test
+{
+protected:
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    SenderLog log;
+};
+
+TEST_F (FirmwareSenderTest, SendsEachBlockInOrderThenReportsCompletion)
+{
+    Device device (*ports);
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3), manager, &log);
+    sender->start();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }));
+    test::pumpFor (30);
+
+    const auto writes = device.writes.get();
+    ASSERT_EQ (writes.size(), 3u);
+
+    for (size_t i = 0; i < 3; ++i)
+        EXPECT_EQ (writes[i], Bytes (1024, (juce::uint8) i));
+
+    EXPECT_EQ (log.statuses.get(), (std::vector<juce::String> { "Started", "Completed" }));
+    const auto progress = log.progressValues.get();
+    ASSERT_FALSE (progress.empty());
+    EXPECT_TRUE (std::is_sorted (progress.begin(), progress.end()));
+    EXPECT_EQ (progress.back(), 1.0);
+    EXPECT_EQ (sender->getBlocksSent(), 3u);
+}
+
+TEST_F (FirmwareSenderTest, AKeyboardThatVanishesMidwayStopsTheTransferAndIsReportedOnce)
+{
+    Device device (*ports, 5);
+    device.onWrite = [&] (const Bytes&)
+    {
+        if (device.writes.size() == 1)
+            juce::MessageManager::callAsync ([&] { device.unplug(); });
+    };
+
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (400), manager, &log);
+    sender->start();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Device Offline") == 1; }));
+    test::pumpFor (100);
+
+    EXPECT_EQ (log.count ("Device Offline"), 1);
+    EXPECT_EQ (log.count ("Completed"), 0);
+    EXPECT_LT (device.writes.size(), 400u);
+}
+
+TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToComeBack)
+{
+    Device device (*ports);
+    const Bytes entry { 0xF0, 0x47, 0x00, 0x2E, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 };
+    device.onWrite = [&] (const Bytes& w)
+    {
+        if (w == entry)
+            juce::MessageManager::callAsync ([&]
+                                             {
+                                                 device.unplug();
+                                                 juce::Timer::callAfterDelay (150, [&] { device.plug(); });
+                                             });
+    };
+
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3, entry), manager, &log);
+    manager->openMidiOutput ("MORELTA49");
+    sender->start();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }));
+    EXPECT_EQ (log.count ("Device Offline"), 0); // the restart is no fault
+    const auto writes = device.writes.get();
+    ASSERT_EQ (writes.size(), 4u);
+    EXPECT_EQ (writes[0], entry);
+    EXPECT_EQ (writes[3], Bytes (1024, 2));
+}
+
+TEST_F (FirmwareSenderTest, OtherPortsAndReconnectsWhileSendingChangeNothing)
+{
+    Device device (*ports, 2);
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (60), manager, &log);
+    sender->start();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return device.writes.size() >= 5; }));
+    sender->midiOutputDeviceDisconnected ({ "MIDIOUT2 (MORELTA49)" });
+    sender->midiOutputDeviceReconnected ({ "MORELTA49" }); // no second thread
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }));
+    test::pumpFor (50);
+    EXPECT_EQ (device.writes.size(), 60u);
+    EXPECT_EQ (log.count ("Device Offline"), 0);
+    EXPECT_EQ (log.count ("Started"), 1);
+}
+
+TEST_F (FirmwareSenderTest, DroppingASenderMidwayEndsItsThreadCleanly)
+{
+    Device device (*ports, 3);
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (1000), manager, &log);
+    sender->start();
+    ASSERT_TRUE (test::pumpUntil ([&] { return device.writes.size() >= 3; }));
+
+    sender = nullptr; // waits for the block under way, then the thread ends
+    const auto written = device.writes.size();
+    test::pumpFor (50);
+    EXPECT_EQ (device.writes.size(), written);
+    EXPECT_LT (written, 1000u);
+}
+
+TEST_F (FirmwareSenderTest, TheKeyboardsLoaderAcceptsBothEmbeddedImagesByteForByte)
+{
+    SimulatedKeyboard::Settings settings;
+    settings.startsInUpdateMode = true;
+    SimulatedKeyboard keyboard (ports, settings);
+    manager->openMidiOutput ("MORELTA49");
+
+    const auto images = FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E);
+    FirmwareSysexSender::Ptr app = new FirmwareSysexSender (images[0], manager, &log);
+    FirmwareSysexSender::Ptr assets = new FirmwareSysexSender (images[1], manager, &log);
+
+    app->start();
+    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }, 30000));
+    assets->start();
+    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 2; }, 60000));
+    ASSERT_TRUE (test::pumpUntil ([&] { return keyboard.getFirmwareVersion() == 1.25; }));
+
+    EXPECT_TRUE (keyboard.getRejections().isEmpty()) << keyboard.getRejections().joinIntoString ("\n");
+    EXPECT_EQ (keyboard.getFlashedImage (FirmwareStreamChecker::Image::app), embedded (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize));
+    EXPECT_EQ (keyboard.getFlashedImage (FirmwareStreamChecker::Image::assets), embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize));
+}
