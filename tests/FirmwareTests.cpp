@@ -2,6 +2,8 @@
 #include "engine/FirmwareSysexSender.h"
 #include "resources/EmbeddedResources.h"
 
+#include <juce_gui_basics/juce_gui_basics.h>
+
 #include <gtest/gtest.h>
 
 using test::Bytes;
@@ -330,4 +332,43 @@ TEST_F (FirmwareSenderTest, TheKeyboardsLoaderAcceptsBothEmbeddedImagesByteForBy
     EXPECT_TRUE (keyboard.getRejections().isEmpty()) << keyboard.getRejections().joinIntoString ("\n");
     EXPECT_EQ (keyboard.getFlashedImage (FirmwareStreamChecker::Image::app), embedded (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize));
     EXPECT_EQ (keyboard.getFlashedImage (FirmwareStreamChecker::Image::assets), embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize));
+}
+
+TEST (EmbeddedResources, HoldTheArtworkAsRgbaPngsOfTheirSizes)
+{
+    const std::tuple<const char*, const char*, int, int, int> pictures[] = {
+        { "Morelta_FirmwareIcon_png", EmbeddedResources::Morelta_FirmwareIcon_png, EmbeddedResources::Morelta_FirmwareIcon_pngSize, 1024, 1024 },
+        { "MoreltaLockup_png", EmbeddedResources::MoreltaLockup_png, EmbeddedResources::MoreltaLockup_pngSize, 358, 77 },
+        { "IvraLogo_png", EmbeddedResources::IvraLogo_png, EmbeddedResources::IvraLogo_pngSize, 79, 23 },
+        { "MoreltaFirmwareUpdater_Background_25_png", EmbeddedResources::MoreltaFirmwareUpdater_Background_25_png, EmbeddedResources::MoreltaFirmwareUpdater_Background_25_pngSize, 400, 311 },
+        { "MoreltaFirmwareUpdater_Background_49_png", EmbeddedResources::MoreltaFirmwareUpdater_Background_49_png, EmbeddedResources::MoreltaFirmwareUpdater_Background_49_pngSize, 400, 311 },
+        { "MoreltaFirmwareUpdater_Background_61_png", EmbeddedResources::MoreltaFirmwareUpdater_Background_61_png, EmbeddedResources::MoreltaFirmwareUpdater_Background_61_pngSize, 400, 311 },
+        { "MoreltaFirmwareUpdater_ProgressBar_png", EmbeddedResources::MoreltaFirmwareUpdater_ProgressBar_png, EmbeddedResources::MoreltaFirmwareUpdater_ProgressBar_pngSize, 360, 32 },
+        { "MoreltaFirmwareUpdater_UpdateButton_Hover_png", EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Hover_png, EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Hover_pngSize, 212, 56 },
+        { "MoreltaFirmwareUpdater_UpdateButton_Normal_png", EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Normal_png, EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Normal_pngSize, 212, 56 },
+        { "MoreltaFirmwareUpdater_UpdateButton_Press_png", EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Press_png, EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Press_pngSize, 212, 56 },
+    };
+
+    ASSERT_EQ (EmbeddedResources::namedResourceListSize, 12);
+    EXPECT_STREQ (EmbeddedResources::namedResourceList[0], "KVX1_RCap_syx");
+    EXPECT_STREQ (EmbeddedResources::namedResourceList[1], "KVX1_RC_assets_syx");
+
+    for (size_t i = 0; i < std::size (pictures); ++i)
+    {
+        auto [name, data, size, width, height] = pictures[i];
+        SCOPED_TRACE (name);
+        EXPECT_STREQ (EmbeddedResources::namedResourceList[i + 2], name);
+
+        // The PNG header: 8 bits per channel, colour type 6 (RGBA), not interlaced.
+        const auto* bytes = reinterpret_cast<const juce::uint8*> (data);
+        ASSERT_GT (size, 33);
+        EXPECT_EQ (Bytes (bytes + 1, bytes + 4), (Bytes { 'P', 'N', 'G' }));
+        EXPECT_EQ (bytes[24], 8);
+        EXPECT_EQ (bytes[25], 6);
+        EXPECT_EQ (bytes[28], 0);
+
+        const auto image = juce::ImageCache::getFromMemory (data, size);
+        EXPECT_EQ (image.getWidth(), width);
+        EXPECT_EQ (image.getHeight(), height);
+    }
 }
