@@ -100,8 +100,10 @@ ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
 
 ApplicationEngine::~ApplicationEngine()
 {
-    // Every worker goes before the state it writes into. The firmware senders are
-    // dropped here too once they exist.
+    // Every worker goes before the state it writes into.
+    midiManager->removeListener (this);
+    senders.clear();
+    firmwareUpdates.clear();
     restoreSender = nullptr;
     presetRetriever.reset();
     globalsRetriever.reset();
@@ -163,7 +165,10 @@ void ApplicationEngine::reportError (int code)
 
 void ApplicationEngine::stopUpdate (int code)
 {
-    // A running firmware transfer is told to stop here, at its next block.
+    // A running firmware transfer stops at its next block.
+    for (auto* sender : senders)
+        sender->requestStop();
+
     queueUpdate (new ErrorUpdater (listeners, code), juce::sendNotificationAsync);
     reset (true);
 }
@@ -178,7 +183,9 @@ void ApplicationEngine::reset (bool restartDetection)
     if (restartDetection)
         detection = std::make_unique<DetectDeviceInfo> (midiManager, this);
 
-    // Firmware senders and images are dropped here; a sender ends its thread as it goes.
+    // A sender ends its thread as it goes.
+    senders.clear();
+    firmwareUpdates.clear();
 
     // The restore worker is kept, as the next restore replaces it, but its thread is
     // ended now: a worker still sending after the reset would set its status again.
@@ -317,9 +324,49 @@ void ApplicationEngine::handleStepMessage()
     }
 }
 
+void ApplicationEngine::beginUpdate()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (isBusy())
+        return;
+
+    reset (false);
+    state->status = state->emergencyMode ? EngineStatus::startingEmergencyUpdate : EngineStatus::backingUpGlobals;
+    postStepMessage();
+}
+
 void ApplicationEngine::startFirmwareTransfer()
 {
-    // The two firmware images are prepared and their senders created and started here.
+    prepareFirmwareUpdates();
+    createSenders();
+    totalBlocks = 0;
+
+    for (auto* image : firmwareUpdates)
+        totalBlocks += (int) image->getBlockCount();
+
+    // Without a keyboard found (or, in a normal update, a model to address it by) there
+    // are no images: the update ends here rather than waiting for ever.
+    if (senders.size() != 2)
+    {
+        reportError (EngineError::deviceUnavailable);
+        return;
+    }
+
+    senders.getFirst()->start();
+}
+
+void ApplicationEngine::prepareFirmwareUpdates()
+{
+    firmwareUpdates = FirmwareUpdate::makeImages (state->port1Name, state->emergencyMode, getModelCode());
+}
+
+void ApplicationEngine::createSenders()
+{
+    senders.clear();
+
+    for (auto* image : firmwareUpdates)
+        senders.add (new FirmwareSysexSender (image, midiManager, this));
 }
 
 //==============================================================================
@@ -505,10 +552,62 @@ bool ApplicationEngine::saveBackupFiles()
 //==============================================================================
 void ApplicationEngine::progress (FirmwareSysexSender*, double)
 {
-    // Overall transfer progress is computed here once the senders exist.
+    if (senders.isEmpty() || totalBlocks == 0)
+        return;
+
+    // One progress over both images: once the app image is through, it counts in full.
+    auto sum = senders.size() == 2 ? 0 : (int) firmwareUpdates.getFirst()->getBlockCount();
+
+    for (auto* sender : senders)
+        sum += (int) sender->getBlocksSent();
+
+    setStatus (state->status, (double) sum / (double) totalBlocks);
 }
 
-void ApplicationEngine::status (FirmwareSysexSender*, const juce::String&)
+void ApplicationEngine::status (FirmwareSysexSender* sender, const juce::String& text)
 {
-    // The senders' "Started", "Completed" and "Device Offline" drive the transfer here.
+    if (text == "Started")
+    {
+        // On the sender's own thread, so it goes by the sender's image rather than by
+        // the sender list, which belongs to the message thread.
+        if (isBusy())
+            setStatus (sender->getImage().getName() == "Morelta App" ? EngineStatus::sendingApp : EngineStatus::sendingAssets, state->progress);
+
+        return;
+    }
+
+    if (text == "Completed")
+    {
+        senders.removeObject (sender);
+
+        if (state->status == EngineStatus::sendingApp && ! senders.isEmpty())
+        {
+            senders.getLast()->start();
+        }
+        else if (state->status == EngineStatus::sendingAssets)
+        {
+            setStatus (EngineStatus::waitingForReboot, 0.0);
+            midiManager->addListener (this);
+        }
+    }
+    else if (text == "Device Offline")
+    {
+        reportError (EngineError::deviceUnavailable);
+    }
+}
+
+void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray)
+{
+    // The keyboard restarts while its firmware is erased and after the new one is in.
+    const int s = state->status;
+
+    if (isBusy() && s != EngineStatus::erasingFirmware && s != EngineStatus::waitingForReboot)
+        reportError (EngineError::deviceUnavailable);
+}
+
+void ApplicationEngine::midiOutputDeviceReconnected (juce::StringArray names)
+{
+    for (auto& name : names)
+        if (name == state->port1Name && state->status == EngineStatus::waitingForReboot)
+            stepCompleted (EngineStatus::waitingForReboot);
 }

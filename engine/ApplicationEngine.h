@@ -3,6 +3,7 @@
 #include "engine/DeviceMessages.h"
 #include "engine/EngineState.h"
 #include "engine/FirmwareSysexSender.h"
+#include "engine/FirmwareUpdate.h"
 #include "engine/QueueASyncUpdater.h"
 #include "midi/MidiManager.h"
 
@@ -68,6 +69,12 @@ public:
 
     EngineState& getState() noexcept { return *state; }
 
+    /** Starts an update as the "Update" command does: drops everything, enters the first
+        step silently (the backup, or in emergency mode the transfer) and lets the step
+        machine take over. Message thread.
+    */
+    void beginUpdate();
+
     //==============================================================================
     // The backup and restore steps, started by the step machine.
 
@@ -117,8 +124,11 @@ public:
     void progress (FirmwareSysexSender* sender, double value) override;
     void status (FirmwareSysexSender* sender, const juce::String& text) override;
 
-    // MidiManager::Listener
+    // MidiManager::Listener: once an update has sent its assets image, the engine watches
+    // the ports itself.
     void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
+    void midiOutputDeviceDisconnected (juce::StringArray names) override;
+    void midiOutputDeviceReconnected (juce::StringArray names) override;
 
 private:
     class StatusUpdater;
@@ -132,10 +142,15 @@ private:
     void handleMessage (const juce::Message& message) override;
     void handleStepMessage();
     void startFirmwareTransfer();
+    void prepareFirmwareUpdates();
+    void createSenders();
     void stopUpdate (int code);
     void completeStep (int status);
 
+    int totalBlocks = 0;
     MidiManager::Ptr midiManager;
+    juce::ReferenceCountedArray<FirmwareUpdate> firmwareUpdates;
+    juce::ReferenceCountedArray<FirmwareSysexSender> senders;
     std::unique_ptr<EngineState> state;
     std::unique_ptr<DetectDeviceInfo> detection;
     std::unique_ptr<RetrieveAllGlobals> globalsRetriever;

@@ -1,0 +1,281 @@
+// morelta-sim-update: runs one firmware update, as a user would, with the updater's own
+// port manager and engine against a simulated keyboard on the virtual MIDI ports, and
+// checks the result on the keyboard's side. Exits 0 only when the update completed, the
+// keyboard holds exactly the embedded images and the user data the restore must leave,
+// and the backup files hold what the keyboard held.
+
+#include "engine/ApplicationEngine.h"
+#include "resources/EmbeddedResources.h"
+#include "sim/SimulatedKeyboard.h"
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+#include <iostream>
+
+namespace
+{
+const char* const usage = R"(usage: morelta-sim-update [options]
+  --model 25|49|61          the keyboard's model (49)
+  --layout class|private    how its ports are named (class)
+  --firmware X.YY           its firmware version before the update (1.16)
+  --emergency               an emergency update of a keyboard started in its update mode
+  --profile fast|realistic  the keyboard's timing profile (fast)
+  --link-rate BYTES_PER_S   how fast bytes cross the USB link (0: at once)
+  --fault SPEC              a fault of the keyboard, e.g. unplug@preset:3:100 (repeatable)
+  --data-dir DIR            the user data folder the backups go under (a new temporary one)
+  --trace FILE              write the keyboard's traffic as JSON Lines
+  --timeout SECONDS         give up after this long (1800)
+  --help                    this text
+)";
+
+const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware",
+                                    "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
+const char* const errorNames[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError" };
+
+struct Options
+{
+    SimulatedKeyboard::Settings keyboard;
+    bool emergency = false;
+    juce::File dataDir;
+    int timeoutSeconds = 1800;
+};
+
+std::optional<Options> parse (const juce::StringArray& args, juce::String& problem)
+{
+    Options o;
+    int linkRate = -1;
+
+    for (int i = 0; i < args.size(); ++i)
+    {
+        const auto& a = args[i];
+        const auto value = args[i + 1];
+        auto takesValue = [&] { ++i; return value.isNotEmpty(); };
+
+        if (a == "--emergency")
+            o.emergency = true;
+        else if (a == "--model" && takesValue() && (value == "25" || value == "49" || value == "61"))
+            o.keyboard.keys = value.getIntValue();
+        else if (a == "--layout" && takesValue() && (value == "class" || value == "private"))
+            o.keyboard.layout = value == "class" ? SimulatedKeyboard::Layout::classDriver : SimulatedKeyboard::Layout::privateDriver;
+        else if (a == "--firmware" && takesValue() && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
+            o.keyboard.firmwareVersion = value.getDoubleValue();
+        else if (a == "--profile" && takesValue() && SimulatedKeyboard::Timing::named (value).has_value())
+            o.keyboard.timing = *SimulatedKeyboard::Timing::named (value);
+        else if (a == "--link-rate" && takesValue() && value.containsOnly ("0123456789"))
+            linkRate = value.getIntValue();
+        else if (a == "--fault" && takesValue() && KeyboardFault::parse (value).has_value())
+            o.keyboard.faults.push_back (*KeyboardFault::parse (value));
+        else if (a == "--data-dir" && takesValue())
+            o.dataDir = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+        else if (a == "--trace" && takesValue())
+            o.keyboard.traceFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+        else if (a == "--timeout" && takesValue() && value.containsOnly ("0123456789"))
+            o.timeoutSeconds = value.getIntValue();
+        else
+        {
+            problem = "cannot use '" + a + (i < args.size() && args[i] != a ? " " + args[i] : juce::String()) + "'";
+            return {};
+        }
+    }
+
+    if (linkRate >= 0)
+        o.keyboard.timing.linkBytesPerSecond = linkRate;
+
+    o.keyboard.startsInUpdateMode = o.emergency;
+    return o;
+}
+
+using Bytes = std::vector<juce::uint8>;
+
+Bytes bytesOf (const char* data, int size)
+{
+    return { reinterpret_cast<const juce::uint8*> (data), reinterpret_cast<const juce::uint8*> (data) + size };
+}
+
+Bytes fileBytes (const juce::File& f)
+{
+    juce::MemoryBlock block;
+    f.loadFileAsData (block);
+    return { (const juce::uint8*) block.getData(), (const juce::uint8*) block.getData() + block.getSize() };
+}
+
+/** What the backup files must hold, made from the keyboard's data before the update, in
+    the order the keyboard answered.
+*/
+juce::String checkBackupFiles (const juce::File& folder, const SimulatedKeyboard::UserData& data, juce::uint8 code)
+{
+    const int ids[] = { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
+    Bytes globals;
+
+    for (auto id : ids)
+    {
+        const auto& v = data.globals.at (id);
+        globals.insert (globals.end(), { 0xF0, 0x47, 0x00, code, 0x04, 0x02, 0x00, 0x05, (juce::uint8) id, v[0], v[1], v[2], v[3], 0xF7 });
+    }
+
+    if (fileBytes (folder.getChildFile ("Globals.syx")) != globals)
+        return "Globals.syx does not hold the keyboard's global settings";
+
+    for (int p = 0; p < 32; ++p)
+    {
+        Bytes preset { 0xF0, 0x47, 0x00, code, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 };
+
+        for (int m = 0; m < 384; ++m)
+        {
+            preset.insert (preset.end(), { 0xF0, 0x47, 0x00, code, 0x04, 0x07, 0x00, 0x07, 0x00, 0x05 });
+            preset.insert (preset.end(), data.presets[(size_t) p].begin() + m * 5, data.presets[(size_t) p].begin() + m * 5 + 5);
+            preset.push_back (0xF7);
+        }
+
+        preset.insert (preset.end(), { 0xF0, 0x47, 0x00, code, 0x04, 0x08, 0x00, 0x00, 0xF7 });
+
+        if (fileBytes (folder.getChildFile ("Preset_" + juce::String (p) + ".syx")) != preset)
+            return "Preset_" + juce::String (p) + ".syx does not hold the keyboard's preset";
+    }
+
+    return {};
+}
+
+/** Prints each status change with the time and progress. */
+class Reporter final : public ApplicationEngine::Listener
+{
+public:
+    void statusChanged (int s) override
+    {
+        if (s == status)
+            return;
+
+        status = s;
+        std::cout << juce::String (seconds(), 3) << " s  " << statusNames[juce::jlimit (0, 10, s)] << "  " << juce::String (progress * 100.0, 1) << " %" << std::endl;
+        completed = completed || s == EngineStatus::completed;
+    }
+
+    void progressChanged (double p) override { progress = p; }
+
+    void errorOccurred (int e) override
+    {
+        error = e;
+        std::cout << juce::String (seconds(), 3) << " s  error: " << errorNames[juce::jlimit (0, 3, e)] << std::endl;
+    }
+
+    void firmwareVersionChanged (double) override {}
+    void hardwareModelChanged (int) override {}
+    void emergencyModeChanged (bool) override {}
+
+    double seconds() const { return (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0; }
+
+    const double start = juce::Time::getMillisecondCounterHiRes();
+    int status = -1, error = -1;
+    double progress = 0.0;
+    bool completed = false;
+};
+
+bool runUntil (const std::function<bool()>& condition, double timeoutSeconds)
+{
+    const auto end = juce::Time::getMillisecondCounterHiRes() + timeoutSeconds * 1000.0;
+
+    while (! condition() && juce::Time::getMillisecondCounterHiRes() < end)
+        juce::MessageManager::getInstance()->runDispatchLoopUntil (10);
+
+    return condition();
+}
+} // namespace
+
+int main (int argc, char** argv)
+{
+    juce::StringArray args;
+
+    for (int i = 1; i < argc; ++i)
+        args.add (argv[i]);
+
+    if (args.contains ("--help"))
+    {
+        std::cout << usage;
+        return 0;
+    }
+
+    juce::String problem;
+    auto options = parse (args, problem);
+
+    if (! options.has_value())
+    {
+        std::cerr << "morelta-sim-update: " << problem << "\n" << usage;
+        return 2;
+    }
+
+    const juce::ScopedJuceInitialiser_GUI juceInitialiser;
+
+    if (options->dataDir == juce::File())
+        options->dataDir = juce::File::createTempFile ("morelta-sim-update");
+
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    Reporter reporter;
+    engine->addListener (&reporter);
+    engine->setUserDataFolder (options->dataDir);
+    engine->setEmergencyMode (options->emergency);
+
+    auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard);
+    const auto code = keyboard->getModelCode();
+
+    std::cout << "keyboard " << keyboard->getModelName() << ", firmware " << juce::String (options->keyboard.firmwareVersion, 2)
+              << (options->emergency ? ", in its update mode" : "") << "; backups under " << options->dataDir.getFullPathName() << std::endl;
+
+    auto fail = [&] (const juce::String& why)
+    {
+        std::cout << "FAILED: " << why << std::endl;
+        engine = nullptr;
+        return 1;
+    };
+
+    // As the user would: wait until the window shows the keyboard, then press the button.
+    if (! runUntil ([&] { return manager->getNumOpenOutputs() > 0 && (options->emergency || engine->getState().version > 0.0); }, 10.0))
+        return fail ("the updater did not find the keyboard");
+
+    std::cout << juce::String (reporter.seconds(), 3) << " s  found " << engine->getState().port1Name << ", firmware "
+              << juce::String (engine->getState().version.load(), 2) << std::endl;
+
+    engine->beginUpdate();
+    juce::String backupFolder;
+
+    const auto ended = runUntil ([&]
+                                 {
+                                     if (backupFolder.isEmpty())
+                                         backupFolder = engine->getBackupFolder();
+
+                                     return reporter.error >= 0 || (reporter.completed && ! engine->isBusy());
+                                 },
+                                 options->timeoutSeconds);
+
+    if (! ended)
+        return fail ("the update did not end within " + juce::String (options->timeoutSeconds) + " s");
+
+    if (reporter.error >= 0)
+        return fail (juce::String ("the updater reported ") + errorNames[reporter.error]);
+
+    // What the keyboard holds now, by its own account.
+    runUntil ([&] { return keyboard->getFirmwareVersion() == SimulatedKeyboard::newFirmwareVersion; }, 5.0);
+
+    if (keyboard->getFlashedImage (FirmwareStreamChecker::Image::app) != bytesOf (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize))
+        return fail ("the keyboard does not hold the embedded app image");
+
+    if (keyboard->getFlashedImage (FirmwareStreamChecker::Image::assets) != bytesOf (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize))
+        return fail ("the keyboard does not hold the embedded assets image");
+
+    if (! options->emergency)
+    {
+        if (const auto restore = keyboard->checkRestore(); restore.isNotEmpty())
+            return fail (restore);
+
+        if (const auto backup = checkBackupFiles (backupFolder, *keyboard->getUserDataBeforeUpdate(), code); backup.isNotEmpty())
+            return fail (backup);
+    }
+
+    std::cout << "completed in " << juce::String (reporter.seconds(), 1) << " s: the keyboard runs firmware "
+              << juce::String (keyboard->getFirmwareVersion(), 2) << " with both images as embedded"
+              << (options->emergency ? "" : ", its user data restored, and the backup in " + backupFolder) << std::endl;
+
+    engine = nullptr;
+    return 0;
+}

@@ -1,0 +1,144 @@
+#include "KeyboardTestHelpers.h"
+#include "engine/DetectDeviceInfo.h"
+#include "resources/EmbeddedResources.h"
+
+#include <gtest/gtest.h>
+
+namespace
+{
+class StatusLog final : public ApplicationEngine::Listener
+{
+public:
+    void statusChanged (int s) override
+    {
+        if (statuses.empty() || statuses.back() != s)
+            statuses.push_back (s);
+
+        progressOnEntering.emplace (s, lastProgress); // the first time only
+    }
+
+    void progressChanged (double p) override
+    {
+        lastProgress = p;
+        progress.push_back (p);
+    }
+
+    void errorOccurred (int e) override { errors.push_back (e); }
+    void firmwareVersionChanged (double) override {}
+    void hardwareModelChanged (int) override {}
+    void emergencyModeChanged (bool) override {}
+
+    bool heard (int status) const { return std::find (statuses.begin(), statuses.end(), status) != statuses.end(); }
+
+    std::vector<int> statuses, errors;
+    std::vector<double> progress;
+    std::map<int, double> progressOnEntering;
+    double lastProgress = 0.0;
+};
+
+/** The updater's engine on its own ports, with a simulated keyboard that detection finds. */
+struct Updater
+{
+    explicit Updater (SimulatedKeyboard::Settings settings, bool emergency = false)
+    {
+        engine->setUserDataFolder (userData.getFile());
+        engine->addListener (&log);
+        engine->setEmergencyMode (emergency);
+        keyboard = std::make_unique<SimulatedKeyboard> (ports, std::move (settings));
+    }
+
+    ~Updater()
+    {
+        engine = nullptr;
+        keyboard.reset();
+        userData.getFile().deleteRecursively();
+    }
+
+    /** Waits for detection to have opened the keyboard's ports, then starts. */
+    bool start()
+    {
+        if (! test::pumpUntil ([&] { return manager->getNumOpenOutputs() == 1 && (engine->getState().emergencyMode || engine->getState().version > 0.0); }, 5000))
+            return false;
+
+        log.statuses.clear();
+        engine->beginUpdate();
+        return true;
+    }
+
+    bool finished() const { return ! log.errors.empty() || (log.heard (EngineStatus::completed) && ! engine->isBusy()); }
+
+    const juce::TemporaryFile userData;
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    std::unique_ptr<SimulatedKeyboard> keyboard;
+    StatusLog log;
+};
+
+SimulatedKeyboard::Settings keyboard (int keys, double version, bool inUpdateMode = false, std::initializer_list<const char*> faults = {})
+{
+    SimulatedKeyboard::Settings s;
+    s.keys = keys;
+    s.firmwareVersion = version;
+    s.startsInUpdateMode = inUpdateMode;
+
+    for (auto* f : faults)
+        s.faults.push_back (*KeyboardFault::parse (f));
+
+    return s;
+}
+
+std::vector<juce::uint8> embedded (const char* data, int size)
+{
+    return { reinterpret_cast<const juce::uint8*> (data), reinterpret_cast<const juce::uint8*> (data) + size };
+}
+} // namespace
+
+TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
+{
+    Updater emergency (keyboard (61, 1.16, true), true);
+    ASSERT_TRUE (emergency.start());
+    ASSERT_TRUE (test::pumpUntil ([&] { return emergency.finished(); }, 120000));
+
+    EXPECT_TRUE (emergency.log.errors.empty());
+    EXPECT_EQ (emergency.log.statuses, (std::vector<int> { 0, 5, 6, 7, 10, 0 })); // never startingEmergencyUpdate
+
+    // One progress over both images: the app image ends 1591 / 9502 of the way.
+    EXPECT_NEAR (emergency.log.progressOnEntering[EngineStatus::sendingAssets], 1591.0 / 9502.0, 0.001);
+
+    EXPECT_EQ (emergency.keyboard->getFlashedImage (FirmwareStreamChecker::Image::app), embedded (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize));
+    EXPECT_EQ (emergency.keyboard->getFlashedImage (FirmwareStreamChecker::Image::assets), embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize));
+    EXPECT_EQ (emergency.keyboard->getFirmwareVersion(), 1.25);
+    EXPECT_EQ (emergency.keyboard->getUserData(), SimulatedKeyboard::factoryDataFor (61)); // nothing restored
+    EXPECT_NE (emergency.engine->getDetection(), nullptr);                                  // polling again
+}
+
+TEST (UpdateSequence, AnEmergencyUpdateWithNoKeyboardFoundEndsAsUnavailable)
+{
+    Updater updater (keyboard (49, 1.16), true);
+    updater.keyboard->unplug();
+    updater.engine->beginUpdate();
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return ! updater.log.errors.empty(); }));
+    EXPECT_EQ (updater.log.errors, std::vector<int> { EngineError::deviceUnavailable });
+    EXPECT_FALSE (updater.engine->isBusy());
+}
+
+TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
+{
+    Updater app (keyboard (25, 1.16, true, { "unplug@app-block:100" }), true);
+    Updater assets (keyboard (25, 1.16, true, { "unplug@assets-block:7000" }), true);
+    ASSERT_TRUE (app.start());
+    ASSERT_TRUE (assets.start());
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return app.finished() && assets.finished(); }, 60000));
+
+    for (auto* u : { &app, &assets })
+    {
+        EXPECT_EQ (u->log.errors, std::vector<int> { EngineError::deviceUnavailable });
+        EXPECT_FALSE (u->engine->isBusy());
+        EXPECT_NE (u->engine->getDetection(), nullptr);
+    }
+
+    EXPECT_TRUE (assets.log.heard (EngineStatus::sendingAssets));
+}
