@@ -353,6 +353,11 @@ void ApplicationEngine::startFirmwareTransfer()
         return;
     }
 
+    // The engine watches the keyboard's ports from the first transfer on. A keyboard
+    // lost after the app image's last block and before the assets image's first is seen
+    // by neither sender, and the update would wait for ever for a restart that cannot
+    // come; outside the two restarts, a vanished port ends the update.
+    midiManager->addListener (this);
     senders.getFirst()->start();
 }
 
@@ -370,16 +375,21 @@ void ApplicationEngine::createSenders()
 }
 
 //==============================================================================
+void ApplicationEngine::startBackupIfNeeded()
+{
+    // Each update backs up into a folder of its own, starting empty.
+    if (backupFolder.isNotEmpty())
+        return;
+
+    buildBackupFolder (juce::Time::getCurrentTime());
+    const juce::ScopedLock sl (state->userDataLock);
+    state->globals.clear();
+    state->presets.clear();
+}
+
 void ApplicationEngine::startGlobalsBackup()
 {
-    if (backupFolder.isEmpty())
-    {
-        buildBackupFolder (juce::Time::getCurrentTime());
-        const juce::ScopedLock sl (state->userDataLock);
-        state->globals.clear();
-        state->presets.clear();
-    }
-
+    startBackupIfNeeded();
     setStatus (EngineStatus::backingUpGlobals, 0.0);
 
     // The old step goes first, so that two never listen at once.
@@ -389,14 +399,7 @@ void ApplicationEngine::startGlobalsBackup()
 
 void ApplicationEngine::startPresetBackup()
 {
-    if (backupFolder.isEmpty())
-    {
-        buildBackupFolder (juce::Time::getCurrentTime());
-        const juce::ScopedLock sl (state->userDataLock);
-        state->globals.clear();
-        state->presets.clear();
-    }
-
+    startBackupIfNeeded();
     size_t held = 0;
 
     {

@@ -143,6 +143,7 @@ private:
     void handleStepMessage();
     void startFirmwareTransfer();
     void prepareFirmwareUpdates();
+    void startBackupIfNeeded();
     void createSenders();
     void stopUpdate (int code);
     void completeStep (int status);

@@ -21,7 +21,7 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --emergency               an emergency update of a keyboard started in its update mode
   --profile fast|realistic  the keyboard's timing profile (fast)
   --link-rate BYTES_PER_S   how fast bytes cross the USB link (0: at once)
-  --fault SPEC              a fault of the keyboard, e.g. unplug@preset:3:100 (repeatable)
+  --fault FAULT             a fault of the keyboard, e.g. unplug@preset:3:100 (repeatable)
   --data-dir DIR            the user data folder the backups go under (a new temporary one)
   --trace FILE              write the keyboard's traffic as JSON Lines
   --timeout SECONDS         give up after this long (1800)

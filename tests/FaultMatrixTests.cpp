@@ -1,0 +1,176 @@
+#include "KeyboardTestHelpers.h"
+#include "engine/DetectDeviceInfo.h"
+
+#include <gtest/gtest.h>
+
+// Every way the keyboard can fail an update, each in an update of its own, all running
+// side by side so that the matrix takes as long as its longest case.
+
+namespace
+{
+enum class Outcome
+{
+    error,     // ends with this error, the engine idle and detection polling again
+    waits,     // the engine keeps waiting for the keyboard, as the update must
+    completes  // the update ends well
+};
+
+struct Case
+{
+    const char* fault;
+    bool emergency;
+    Outcome outcome;
+    int error = -1;
+    bool plugBackAfterwards = false; // the user plugs the keyboard in again
+};
+
+const Case cases[] = {
+    // backing up the global settings
+    { "unplug@global:3", false, Outcome::error, EngineError::globalsTimeout },
+    { "silent@global:0", false, Outcome::error, EngineError::globalsTimeout },
+    { "malformed=wrong-model@global:2", false, Outcome::error, EngineError::globalsTimeout },
+    { "malformed=truncated@global:13", false, Outcome::error, EngineError::globalsTimeout },
+    { "malformed=non-sysex@global:5", false, Outcome::error, EngineError::globalsTimeout },
+    // backing up the presets
+    { "unplug@preset:5:200", false, Outcome::error, EngineError::presetTimeout },
+    { "silent@preset:0:0", false, Outcome::error, EngineError::presetTimeout },
+    { "silent@preset:31:383", false, Outcome::error, EngineError::presetTimeout },
+    { "malformed=wrong-length@preset:3:10", false, Outcome::error, EngineError::presetTimeout },
+    { "malformed=foreign@preset:7:0", false, Outcome::error, EngineError::presetTimeout },
+    // erasing: the keyboard never comes back in its update mode
+    { "no-return@update-mode", false, Outcome::waits },
+    { "unplug@update-mode", false, Outcome::completes, -1, true },
+    // the transfers, at the first, a middle and the last block
+    { "unplug@app-block:0", true, Outcome::error, EngineError::deviceUnavailable },
+    { "unplug@app-block:800", false, Outcome::error, EngineError::deviceUnavailable },
+    { "unplug@app-block:1590", true, Outcome::error, EngineError::deviceUnavailable },
+    { "unplug@assets-block:0", true, Outcome::error, EngineError::deviceUnavailable },
+    { "unplug@assets-block:4000", false, Outcome::error, EngineError::deviceUnavailable },
+    { "unplug@assets-block:7910", true, Outcome::waits },
+    // the restart after the new firmware
+    { "no-return@reboot", true, Outcome::waits },
+    { "late-return=2000@reboot", true, Outcome::completes },
+    // the restore of the globals and of the presets
+    { "unplug@restore:5", false, Outcome::error, EngineError::deviceUnavailable },
+    { "unplug@restore:6000", false, Outcome::error, EngineError::deviceUnavailable },
+};
+
+class Recorder final : public ApplicationEngine::Listener
+{
+public:
+    void statusChanged (int s) override { status = s; completed = completed || s == EngineStatus::completed; }
+    void progressChanged (double) override {}
+    void errorOccurred (int e) override { errors.push_back (e); }
+    void firmwareVersionChanged (double) override {}
+    void hardwareModelChanged (int) override {}
+    void emergencyModeChanged (bool) override {}
+
+    int status = EngineStatus::idle;
+    bool completed = false;
+    std::vector<int> errors;
+};
+
+struct FaultyUpdate
+{
+    explicit FaultyUpdate (const Case& c) : what (c)
+    {
+        SimulatedKeyboard::Settings settings;
+        settings.faults = { *KeyboardFault::parse (c.fault) };
+        settings.startsInUpdateMode = c.emergency;
+        engine->setUserDataFolder (userData.getFile());
+        engine->setEmergencyMode (c.emergency);
+        engine->addListener (&recorder);
+        keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
+    }
+
+    ~FaultyUpdate()
+    {
+        engine = nullptr;
+        keyboard.reset();
+        userData.getFile().deleteRecursively();
+    }
+
+    bool ready() const { return manager->getNumOpenOutputs() == 1 && (what.emergency || engine->getState().version > 0.0); }
+    bool ended() const { return ! recorder.errors.empty() || (recorder.completed && ! engine->isBusy()); }
+
+    void poll()
+    {
+        if (backupFolder.isEmpty())
+            backupFolder = engine->getBackupFolder();
+
+        // The user plugs the keyboard back in once it has been gone a while.
+        if (what.plugBackAfterwards && ! keyboard->isPlugged() && ++pollsUnplugged == 150)
+            keyboard->plug();
+    }
+
+    const Case& what;
+    const juce::TemporaryFile userData;
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    std::unique_ptr<SimulatedKeyboard> keyboard;
+    Recorder recorder;
+    juce::String backupFolder;
+    int pollsUnplugged = 0;
+};
+} // namespace
+
+TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
+{
+    std::vector<std::unique_ptr<FaultyUpdate>> runs;
+
+    for (auto& c : cases)
+        runs.push_back (std::make_unique<FaultyUpdate> (c));
+
+    ASSERT_TRUE (test::pumpUntil ([&] { return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->ready(); }); }, 10000));
+
+    for (auto& r : runs)
+        r->engine->beginUpdate();
+
+    // Those that wait are seen waiting once all the others have ended.
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  {
+                                      for (auto& r : runs)
+                                          r->poll();
+
+                                      return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->what.outcome == Outcome::waits || r->ended(); });
+                                  },
+                                  120000));
+
+    for (auto& r : runs)
+    {
+        const auto& c = r->what;
+        SCOPED_TRACE (juce::String (c.fault) + " (status " + juce::String (r->recorder.status) + ", keyboard: " + r->keyboard->getLog().joinIntoString (" | ").substring (0, 300) + ")");
+
+        switch (c.outcome)
+        {
+            case Outcome::error:
+                EXPECT_EQ (r->recorder.errors, std::vector<int> { c.error });
+                EXPECT_FALSE (r->engine->isBusy());
+                EXPECT_NE (r->engine->getDetection(), nullptr);
+                break;
+
+            case Outcome::waits:
+                EXPECT_TRUE (r->recorder.errors.empty());
+                EXPECT_TRUE (r->engine->isBusy());
+                EXPECT_TRUE (r->recorder.status == EngineStatus::erasingFirmware || r->recorder.status == EngineStatus::waitingForReboot) << r->recorder.status;
+                break;
+
+            case Outcome::completes:
+                EXPECT_TRUE (r->recorder.errors.empty());
+                EXPECT_TRUE (r->recorder.completed);
+                EXPECT_EQ (r->keyboard->getFirmwareVersion(), 1.25);
+                break;
+        }
+
+        // A backup that was made is whole, whatever happened after.
+        if (r->backupFolder.isNotEmpty() && juce::File (r->backupFolder).getChildFile ("Preset_31.syx").existsAsFile())
+        {
+            const juce::File folder (r->backupFolder);
+            EXPECT_EQ (folder.getChildFile ("Globals.syx").getSize(), 196);
+
+            for (int p = 0; p < 32; ++p)
+                EXPECT_EQ (folder.getChildFile ("Preset_" + juce::String (p) + ".syx").getSize(), 6167) << p;
+        }
+    }
+}
