@@ -49,7 +49,9 @@ int main()
     state.status = EngineStatus::backingUpGlobals;
     engine->postStepMessage();
 
-    if (! runUntil ([&] { return state.status == EngineStatus::erasingFirmware; }, 60000))
+    if (! runUntil ([&]
+                    { return state.status == EngineStatus::erasingFirmware; },
+                    60000))
     {
         std::cerr << "the backup did not finish\n";
         return 1;
@@ -63,13 +65,14 @@ int main()
                                    {
                                        const std::lock_guard<std::mutex> guard (timesMutex);
                                        sendTimesMs.push_back ((double) r.microseconds / 1000.0);
-                                   }
-                               });
+                                   } });
 
     engine->setStatus (EngineStatus::restoringPresets, 0.0);
     engine->postStepMessage();
 
-    if (! runUntil ([&] { return state.status == EngineStatus::completed || ! engine->isBusy(); }, 120000))
+    if (! runUntil ([&]
+                    { return state.status == EngineStatus::completed || ! engine->isBusy(); },
+                    120000))
     {
         std::cerr << "the restore did not finish\n";
         return 1;

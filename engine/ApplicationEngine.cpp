@@ -9,12 +9,19 @@
 class ApplicationEngine::StatusUpdater final : public ListenerUpdater
 {
 public:
-    StatusUpdater (juce::ListenerList<Listener>& l, double p, int s) : listeners (l), progress (p), status (s) {}
+    StatusUpdater (juce::ListenerList<Listener>& l, double p, int s)
+        : listeners (l)
+        , progress (p)
+        , status (s)
+    {
+    }
 
     void deliver() override
     {
-        listeners.call ([this] (Listener& l) { l.progressChanged (progress); });
-        listeners.call ([this] (Listener& l) { l.statusChanged (status); });
+        listeners.call ([this] (Listener& l)
+                        { l.progressChanged (progress); });
+        listeners.call ([this] (Listener& l)
+                        { l.statusChanged (status); });
     }
 
 private:
@@ -26,8 +33,16 @@ private:
 class ApplicationEngine::ErrorUpdater final : public ListenerUpdater
 {
 public:
-    ErrorUpdater (juce::ListenerList<Listener>& l, int c) : listeners (l), code (c) {}
-    void deliver() override { listeners.call ([this] (Listener& l) { l.errorOccurred (code); }); }
+    ErrorUpdater (juce::ListenerList<Listener>& l, int c)
+        : listeners (l)
+        , code (c)
+    {
+    }
+    void deliver() override
+    {
+        listeners.call ([this] (Listener& l)
+                        { l.errorOccurred (code); });
+    }
 
 private:
     juce::ListenerList<Listener>& listeners;
@@ -37,8 +52,16 @@ private:
 class ApplicationEngine::EmergencyModeUpdater final : public ListenerUpdater
 {
 public:
-    EmergencyModeUpdater (juce::ListenerList<Listener>& l, bool f) : listeners (l), flag (f) {}
-    void deliver() override { listeners.call ([this] (Listener& l) { l.emergencyModeChanged (flag); }); }
+    EmergencyModeUpdater (juce::ListenerList<Listener>& l, bool f)
+        : listeners (l)
+        , flag (f)
+    {
+    }
+    void deliver() override
+    {
+        listeners.call ([this] (Listener& l)
+                        { l.emergencyModeChanged (flag); });
+    }
 
 private:
     juce::ListenerList<Listener>& listeners;
@@ -49,8 +72,16 @@ private:
 class ApplicationEngine::HardwareModelUpdater final : public ListenerUpdater
 {
 public:
-    HardwareModelUpdater (juce::ListenerList<Listener>& l, const EngineState& s) : listeners (l), state (s) {}
-    void deliver() override { listeners.call ([this] (Listener& l) { l.hardwareModelChanged (state.model); }); }
+    HardwareModelUpdater (juce::ListenerList<Listener>& l, const EngineState& s)
+        : listeners (l)
+        , state (s)
+    {
+    }
+    void deliver() override
+    {
+        listeners.call ([this] (Listener& l)
+                        { l.hardwareModelChanged (state.model); });
+    }
 
 private:
     juce::ListenerList<Listener>& listeners;
@@ -60,8 +91,16 @@ private:
 class ApplicationEngine::FirmwareVersionUpdater final : public ListenerUpdater
 {
 public:
-    FirmwareVersionUpdater (juce::ListenerList<Listener>& l, const EngineState& s) : listeners (l), state (s) {}
-    void deliver() override { listeners.call ([this] (Listener& l) { l.firmwareVersionChanged (state.version); }); }
+    FirmwareVersionUpdater (juce::ListenerList<Listener>& l, const EngineState& s)
+        : listeners (l)
+        , state (s)
+    {
+    }
+    void deliver() override
+    {
+        listeners.call ([this] (Listener& l)
+                        { l.firmwareVersionChanged (state.version); });
+    }
 
 private:
     juce::ListenerList<Listener>& listeners;
@@ -73,14 +112,22 @@ private:
 // time they were made.
 struct ApplicationEngine::ErrorReport final : public juce::Message
 {
-    ErrorReport (int c, juce::uint32 r) : code (c), resetCount (r) {}
+    ErrorReport (int c, juce::uint32 r)
+        : code (c)
+        , resetCount (r)
+    {
+    }
     const int code;
     const juce::uint32 resetCount;
 };
 
 struct ApplicationEngine::StepCompletion final : public juce::Message
 {
-    StepCompletion (int s, juce::uint32 r) : status (s), resetCount (r) {}
+    StepCompletion (int s, juce::uint32 r)
+        : status (s)
+        , resetCount (r)
+    {
+    }
     const int status;
     const juce::uint32 resetCount;
 };

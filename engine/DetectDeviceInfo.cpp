@@ -8,7 +8,8 @@ const char* const modelNames[] = { "MORELTA25", "MORELTA49", "MORELTA61" };
 }
 
 ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (MidiManager::Ptr manager, ApplicationEngine* owner)
-    : midiManager (std::move (manager)), engine (owner)
+    : midiManager (std::move (manager))
+    , engine (owner)
 {
     midiManager->addListener (this);
     startPolling (1000);

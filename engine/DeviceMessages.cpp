@@ -1,7 +1,6 @@
 #include "engine/DeviceMessages.h"
 
-const std::array<juce::uint8, 14> DeviceMessages::globalIds { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A,
-                                                              0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
+const std::array<juce::uint8, 14> DeviceMessages::globalIds { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
 
 namespace
 {
@@ -93,8 +92,8 @@ std::optional<Bytes> DeviceMessages::buildPresetEnd (ModelCode code)
 bool DeviceMessages::isIdentityReply (const Bytes& bytes)
 {
     return bytes.size() == identityReplySize
-        && startsWith (bytes, { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47 })
-        && (bytes[6] == 0x2E || bytes[6] == 0x2F || bytes[6] == 0x30);
+           && startsWith (bytes, { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47 })
+           && (bytes[6] == 0x2E || bytes[6] == 0x2F || bytes[6] == 0x30);
 }
 
 bool DeviceMessages::isGlobalReply (const Bytes& bytes, ModelCode code)
@@ -110,7 +109,8 @@ bool DeviceMessages::isPresetData (const Bytes& bytes, ModelCode code)
 double DeviceMessages::versionFromIdentityReply (const Bytes& reply)
 {
     jassert (isIdentityReply (reply));
-    const auto digit = [&reply] (int offset) { return juce::String ((int) reply[(size_t) offset]); };
+    const auto digit = [&reply] (int offset)
+    { return juce::String ((int) reply[(size_t) offset]); };
 
     // A two-digit minor version may come as one byte (0, 1, 0, 16) or as two (0, 1, 1, 6).
     const auto text = reply[12] > 9 ? digit (9) + digit (10) + "." + digit (12)

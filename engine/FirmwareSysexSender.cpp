@@ -72,7 +72,8 @@ void FirmwareSysexSender::run()
         return;
 
     blockCount = image->getBlockCount();
-    callListeners ([this] (Listener& l) { l.status (this, "Started"); });
+    callListeners ([this] (Listener& l)
+                   { l.status (this, "Started"); });
 
     progressValue = 0.0;
     blocksSent = 0;
@@ -104,10 +105,12 @@ void FirmwareSysexSender::handleAsyncUpdate()
     const Ptr keepAlive (this);
 
     const auto value = progressValue.load();
-    callListeners ([this, value] (Listener& l) { l.progress (this, value); });
+    callListeners ([this, value] (Listener& l)
+                   { l.progress (this, value); });
 
     if (progressValue.load() == 1.0)
-        callListeners ([this] (Listener& l) { l.status (this, "Completed"); });
+        callListeners ([this] (Listener& l)
+                       { l.status (this, "Completed"); });
 
     if (runEnded)
         midiManager->removeListener (this);
@@ -121,7 +124,8 @@ void FirmwareSysexSender::midiOutputDeviceDisconnected (juce::StringArray names)
         return;
 
     requestStop();
-    callListeners ([this] (Listener& l) { l.status (this, "Device Offline"); });
+    callListeners ([this] (Listener& l)
+                   { l.status (this, "Device Offline"); });
 }
 
 void FirmwareSysexSender::midiOutputDeviceReconnected (juce::StringArray names)

@@ -9,7 +9,8 @@ ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr mana
     : midiManager (std::move (manager))
     , engine (owner)
     , modelCode (owner->getModelCode())
-    , timeout ([owner] { owner->reportError (EngineError::globalsTimeout); })
+    , timeout ([owner]
+               { owner->reportError (EngineError::globalsTimeout); })
 {
     midiManager->addListener (this);
     engine->setStatus (EngineStatus::backingUpGlobals, 0.0);

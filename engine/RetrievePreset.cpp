@@ -11,7 +11,8 @@ ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, App
     : midiManager (std::move (manager))
     , engine (owner)
     , modelCode (code)
-    , timeout ([owner] { owner->reportError (EngineError::presetTimeout); })
+    , timeout ([owner]
+               { owner->reportError (EngineError::presetTimeout); })
 {
     stream.reserve (7000);
     midiManager->addListener (this);

@@ -24,7 +24,10 @@ juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices, [[m
 class JuceInputPort final : public MidiPortSystem::InputPort
 {
 public:
-    explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in) : input (std::move (in)) {}
+    explicit JuceInputPort (std::unique_ptr<juce::MidiInput> in)
+        : input (std::move (in))
+    {
+    }
 
     void start() override { input->start(); }
     void stop() override { input->stop(); }
@@ -37,7 +40,10 @@ private:
 class JuceOutputPort final : public MidiPortSystem::OutputPort
 {
 public:
-    explicit JuceOutputPort (std::unique_ptr<juce::MidiOutput> out) : output (std::move (out)) {}
+    explicit JuceOutputPort (std::unique_ptr<juce::MidiOutput> out)
+        : output (std::move (out))
+    {
+    }
 
     void sendMessageNow (const juce::MidiMessage& message) override { output->sendMessageNow (message); }
     void stopBackgroundThread() override { output->stopBackgroundThread(); }

@@ -9,7 +9,11 @@ class MidiManager::PortChangeUpdater : public juce::AsyncUpdater
 public:
     using Slot = void (Listener::*) (juce::StringArray);
 
-    PortChangeUpdater (MidiManager& m, Slot s) : manager (m), slot (s) {}
+    PortChangeUpdater (MidiManager& m, Slot s)
+        : manager (m)
+        , slot (s)
+    {
+    }
     ~PortChangeUpdater() override { cancelPendingUpdate(); }
 
     void add (const juce::String& portName)
@@ -32,7 +36,8 @@ public:
         }
 
         if (! names.isEmpty())
-            manager.callListeners ([this, &names] (Listener& l) { (l.*slot) (names); });
+            manager.callListeners ([this, &names] (Listener& l)
+                                   { (l.*slot) (names); });
     }
 
 private:
@@ -45,25 +50,37 @@ private:
 class MidiManager::MidiInputDeviceDisconnectUpdater final : public PortChangeUpdater
 {
 public:
-    explicit MidiInputDeviceDisconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiInputDeviceDisconnected) {}
+    explicit MidiInputDeviceDisconnectUpdater (MidiManager& m)
+        : PortChangeUpdater (m, &Listener::midiInputDeviceDisconnected)
+    {
+    }
 };
 
 class MidiManager::MidiOutputDeviceDisconnectUpdater final : public PortChangeUpdater
 {
 public:
-    explicit MidiOutputDeviceDisconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiOutputDeviceDisconnected) {}
+    explicit MidiOutputDeviceDisconnectUpdater (MidiManager& m)
+        : PortChangeUpdater (m, &Listener::midiOutputDeviceDisconnected)
+    {
+    }
 };
 
 class MidiManager::MidiInputDeviceReconnectUpdater final : public PortChangeUpdater
 {
 public:
-    explicit MidiInputDeviceReconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiInputDeviceReconnected) {}
+    explicit MidiInputDeviceReconnectUpdater (MidiManager& m)
+        : PortChangeUpdater (m, &Listener::midiInputDeviceReconnected)
+    {
+    }
 };
 
 class MidiManager::MidiOutputDeviceReconnectUpdater final : public PortChangeUpdater
 {
 public:
-    explicit MidiOutputDeviceReconnectUpdater (MidiManager& m) : PortChangeUpdater (m, &Listener::midiOutputDeviceReconnected) {}
+    explicit MidiOutputDeviceReconnectUpdater (MidiManager& m)
+        : PortChangeUpdater (m, &Listener::midiOutputDeviceReconnected)
+    {
+    }
 };
 
 //==============================================================================
@@ -139,8 +156,7 @@ void MidiManager::removeListener (Listener* listener)
                                     if (walk->current == listener && walk->thread != me)
                                         return false;
 
-                                return true;
-                            });
+                                return true; });
 }
 
 template <typename Call>
@@ -167,18 +183,21 @@ void MidiManager::callListeners (Call&& call)
 
 void MidiManager::handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message)
 {
-    callListeners ([&] (Listener& l) { l.handleIncomingMidiMessage (source, message); });
+    callListeners ([&] (Listener& l)
+                   { l.handleIncomingMidiMessage (source, message); });
 }
 
 //==============================================================================
 bool MidiManager::isInputOpen (const juce::String& portName) const
 {
-    return std::any_of (openInputs.begin(), openInputs.end(), [&] (auto& e) { return e.name == portName; });
+    return std::any_of (openInputs.begin(), openInputs.end(), [&] (auto& e)
+                        { return e.name == portName; });
 }
 
 bool MidiManager::isOutputOpen (const juce::String& portName) const
 {
-    return std::any_of (openOutputs.begin(), openOutputs.end(), [&] (auto& e) { return e.name == portName; });
+    return std::any_of (openOutputs.begin(), openOutputs.end(), [&] (auto& e)
+                        { return e.name == portName; });
 }
 
 void MidiManager::openMidiInput (const juce::String& portName)

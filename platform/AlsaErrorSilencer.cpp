@@ -3,8 +3,8 @@
 #include <juce_core/juce_core.h>
 
 #if JUCE_LINUX
- #include <alsa/asoundlib.h>
- #include <mutex>
+#include <alsa/asoundlib.h>
+#include <mutex>
 
 namespace
 {
@@ -16,6 +16,7 @@ void AlsaErrorSilencer::install()
 {
 #if JUCE_LINUX
     static std::once_flag once;
-    std::call_once (once, [] { snd_lib_error_set_handler (ignoreAlsaError); });
+    std::call_once (once, []
+                    { snd_lib_error_set_handler (ignoreAlsaError); });
 #endif
 }

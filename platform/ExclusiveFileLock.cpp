@@ -1,11 +1,11 @@
 #include "platform/ExclusiveFileLock.h"
 
 #if JUCE_WINDOWS
- #include <windows.h>
+#include <windows.h>
 #else
- #include <fcntl.h>
- #include <sys/file.h>
- #include <unistd.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 #endif
 
 ExclusiveFileLock::~ExclusiveFileLock()

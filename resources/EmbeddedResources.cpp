@@ -2,12 +2,12 @@
 
 // The bytes themselves come from the assembler's .incbin (EmbeddedResourceData.S): a
 // C++ array of 8 MB takes a minute and a gigabyte to compile, the assembler a second.
-#define MORELTA_RESOURCE(name)                                               \
-    extern "C" const char morelta_resource_##name[];                         \
-    extern "C" const char morelta_resource_##name##_end[];                   \
-    namespace EmbeddedResources                                              \
-    {                                                                        \
-    extern const char* const name = morelta_resource_##name;                 \
+#define MORELTA_RESOURCE(name)                                                                     \
+    extern "C" const char morelta_resource_##name[];                                               \
+    extern "C" const char morelta_resource_##name##_end[];                                         \
+    namespace EmbeddedResources                                                                    \
+    {                                                                                              \
+    extern const char* const name = morelta_resource_##name;                                       \
     extern const int name##Size = (int) (morelta_resource_##name##_end - morelta_resource_##name); \
     }
 

@@ -48,7 +48,8 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
     if (! text.contains ("@"))
         return {};
 
-    const auto kind = std::find_if (std::begin (kindNames), std::end (kindNames), [&] (auto& k) { return kindName == k.second; });
+    const auto kind = std::find_if (std::begin (kindNames), std::end (kindNames), [&] (auto& k)
+                                    { return kindName == k.second; });
 
     if (kind == std::end (kindNames))
         return {};
@@ -59,7 +60,8 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
     {
         case Kind::malformed:
         {
-            const auto m = std::find_if (std::begin (malformationNames), std::end (malformationNames), [&] (auto& n) { return value == n.second; });
+            const auto m = std::find_if (std::begin (malformationNames), std::end (malformationNames), [&] (auto& n)
+                                         { return value == n.second; });
 
             if (m == std::end (malformationNames))
                 return {};
@@ -85,7 +87,8 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
     }
 
     auto parts = juce::StringArray::fromTokens (where, ":", {});
-    const auto point = std::find_if (std::begin (pointNames), std::end (pointNames), [&] (auto& p) { return parts[0] == std::get<1> (p); });
+    const auto point = std::find_if (std::begin (pointNames), std::end (pointNames), [&] (auto& p)
+                                     { return parts[0] == std::get<1> (p); });
 
     if (point == std::end (pointNames) || parts.size() != std::get<2> (*point) + 1)
         return {};

@@ -28,8 +28,7 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --help                    this text
 )";
 
-const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware",
-                                    "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
+const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
 const char* const errorNames[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError" };
 
 struct Options
@@ -49,7 +48,8 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
     {
         const auto& a = args[i];
         const auto value = args[i + 1];
-        auto takesValue = [&] { ++i; return value.isNotEmpty(); };
+        auto takesValue = [&]
+        { ++i; return value.isNotEmpty(); };
 
         if (a == "--emergency")
             o.emergency = true;
@@ -199,7 +199,8 @@ int main (int argc, char** argv)
 
     if (! options.has_value())
     {
-        std::cerr << "morelta-sim-update: " << problem << "\n" << usage;
+        std::cerr << "morelta-sim-update: " << problem << "\n"
+                  << usage;
         return 2;
     }
 
@@ -230,7 +231,9 @@ int main (int argc, char** argv)
     };
 
     // As the user would: wait until the window shows the keyboard, then press the button.
-    if (! runUntil ([&] { return manager->getNumOpenOutputs() > 0 && (options->emergency || engine->getState().version > 0.0); }, 10.0))
+    if (! runUntil ([&]
+                    { return manager->getNumOpenOutputs() > 0 && (options->emergency || engine->getState().version > 0.0); },
+                    10.0))
         return fail ("the updater did not find the keyboard");
 
     std::cout << juce::String (reporter.seconds(), 3) << " s  found " << engine->getState().port1Name << ", firmware "
@@ -244,8 +247,7 @@ int main (int argc, char** argv)
                                      if (backupFolder.isEmpty())
                                          backupFolder = engine->getBackupFolder();
 
-                                     return reporter.error >= 0 || (reporter.completed && ! engine->isBusy());
-                                 },
+                                     return reporter.error >= 0 || (reporter.completed && ! engine->isBusy()); },
                                  options->timeoutSeconds);
 
     if (! ended)
@@ -255,7 +257,9 @@ int main (int argc, char** argv)
         return fail (juce::String ("the updater reported ") + errorNames[reporter.error]);
 
     // What the keyboard holds now, by its own account.
-    runUntil ([&] { return keyboard->getFirmwareVersion() == SimulatedKeyboard::newFirmwareVersion; }, 5.0);
+    runUntil ([&]
+              { return keyboard->getFirmwareVersion() == SimulatedKeyboard::newFirmwareVersion; },
+              5.0);
 
     if (keyboard->getFlashedImage (FirmwareStreamChecker::Image::app) != bytesOf (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize))
         return fail ("the keyboard does not hold the embedded app image");

@@ -11,7 +11,8 @@ bool startsWith (const std::vector<juce::uint8>& bytes, std::initializer_list<in
     if (bytes.size() < prefix.size())
         return false;
 
-    return std::equal (prefix.begin(), prefix.end(), bytes.begin(), [] (int p, juce::uint8 b) { return p == b; });
+    return std::equal (prefix.begin(), prefix.end(), bytes.begin(), [] (int p, juce::uint8 b)
+                       { return p == b; });
 }
 
 std::optional<FirmwareStreamChecker::Image> imageOfFirstWrite (const std::vector<juce::uint8>& write)
@@ -133,7 +134,8 @@ void SimulatedKeyboard::plug()
         inputIds.push_back (ports->addInputPort (name));
 
     for (auto& name : getOutputNames())
-        outputIds.push_back (ports->addOutputPort (name, [this, name] (const juce::MidiMessage& m) { receive (name, m); }));
+        outputIds.push_back (ports->addOutputPort (name, [this, name] (const juce::MidiMessage& m)
+                                                   { receive (name, m); }));
 
     // Until the private driver's capture path exists, a keyboard on the private layout
     // answers on its first port.
@@ -679,7 +681,7 @@ juce::String SimulatedKeyboard::checkRestore() const
     for (int place = 0; place < numPresets; ++place)
     {
         const auto& expected = ! oldFirmware || place < 6 ? dataBeforeUpdate->presets[(size_t) place]
-                             : place < 8                  ? factory.presets[(size_t) place]
+                               : place < 8                ? factory.presets[(size_t) place]
                                                           : dataBeforeUpdate->presets[(size_t) place - 2];
 
         if (data.presets[(size_t) place] != expected)

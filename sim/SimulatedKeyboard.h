@@ -27,13 +27,13 @@ public:
 
     struct Timing
     {
-        int replyLatencyMs = 0;     // before each answer
-        int processingMs = 0;       // for every message received
+        int replyLatencyMs = 0; // before each answer
+        int processingMs = 0;   // for every message received
         // Ports away while restarting; longer than a pass of the updater's port poll
         // (50 ms), as a real keyboard's restart is, so that the updater sees them go.
         int updateModeEntryMs = 150; // into update mode
         int rebootMs = 200;          // into the new firmware
-        int linkBytesPerSecond = 0; // how fast bytes cross the USB link; 0: at once
+        int linkBytesPerSecond = 0;  // how fast bytes cross the USB link; 0: at once
 
         /** "fast" (the default, for tests) or "realistic" (for the demo and benchmarks). */
         static std::optional<Timing> named (const juce::String& profile);

@@ -4,7 +4,12 @@
 
 struct VirtualMidiPortSystem::Port
 {
-    Port (juce::String n, bool input, Receiver r) : name (std::move (n)), isInput (input), receiver (std::move (r)) {}
+    Port (juce::String n, bool input, Receiver r)
+        : name (std::move (n))
+        , isInput (input)
+        , receiver (std::move (r))
+    {
+    }
 
     const juce::String name;
     const bool isInput;
@@ -72,7 +77,8 @@ private:
 
             {
                 std::unique_lock<std::mutex> guard (queueMutex);
-                queueChanged.wait (guard, [this] { return threadShouldExit() || ! queue.empty(); });
+                queueChanged.wait (guard, [this]
+                                   { return threadShouldExit() || ! queue.empty(); });
 
                 if (threadShouldExit())
                     return;
@@ -101,7 +107,8 @@ class VirtualMidiPortSystem::VirtualOutputPort final : public OutputPort
 {
 public:
     VirtualOutputPort (VirtualMidiPortSystem& s, std::shared_ptr<Port> p)
-        : system (&s), port (std::move (p))
+        : system (&s)
+        , port (std::move (p))
     {
     }
 
@@ -185,7 +192,8 @@ void VirtualMidiPortSystem::removePort (int portId)
     receiverCallEnded.wait (guard, [&]
                             { return std::all_of (port->receiverCalls.begin(),
                                                   port->receiverCalls.end(),
-                                                  [me] (auto id) { return id == me; }); });
+                                                  [me] (auto id)
+                                                  { return id == me; }); });
 }
 
 void VirtualMidiPortSystem::sendFromDevice (int inputPortId, const juce::MidiMessage& message)

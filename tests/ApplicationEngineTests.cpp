@@ -10,7 +10,10 @@ namespace
 class LoggingListener final : public ApplicationEngine::Listener
 {
 public:
-    explicit LoggingListener (juce::String n = {}) : name (std::move (n)) {}
+    explicit LoggingListener (juce::String n = {})
+        : name (std::move (n))
+    {
+    }
 
     void statusChanged (int s) override { log ("status " + juce::String (s)); }
     void progressChanged (double p) override { log ("progress " + juce::String (p, 2)); }
@@ -124,8 +127,10 @@ TEST_F (ApplicationEngineTest, ListenersAreCalledFromTheMostRecentlyAdded)
     std::vector<juce::String> order;
     LoggingListener second ("second");
     engine->addListener (&second);
-    listener.onEvent = [&] (const juce::String&) { order.push_back ("first"); };
-    second.onEvent = [&] (const juce::String&) { order.push_back ("second"); };
+    listener.onEvent = [&] (const juce::String&)
+    { order.push_back ("first"); };
+    second.onEvent = [&] (const juce::String&)
+    { order.push_back ("second"); };
 
     engine->setStatus (EngineStatus::sendingApp, 0.1);
     settle();
@@ -155,11 +160,13 @@ TEST_F (ApplicationEngineTest, AnErrorFromAWorkerThreadActsOnTheMessageThreadInT
     settle();
     listener.take();
 
-    std::thread worker ([this] { engine->reportError (EngineError::deviceUnavailable); });
+    std::thread worker ([this]
+                        { engine->reportError (EngineError::deviceUnavailable); });
     worker.join();
     EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringPresets); // not acted on yet
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.events.size() == 3; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.events.size() == 3; }));
     settle();
     EXPECT_EQ (listener.take(), (Events { "error 0", "progress 0.00", "status 0" }));
 }
@@ -173,7 +180,8 @@ TEST_F (ApplicationEngineTest, ErrorsRacingFromSeveralThreadsStopTheUpdateOnce)
     std::vector<std::thread> workers;
 
     for (int i = 0; i < 4; ++i)
-        workers.emplace_back ([this] { engine->reportError (EngineError::globalsTimeout); });
+        workers.emplace_back ([this]
+                              { engine->reportError (EngineError::globalsTimeout); });
 
     for (auto& w : workers)
         w.join();
@@ -189,8 +197,7 @@ TEST_F (ApplicationEngineTest, AWorkersReportThatArrivesAfterAResetIsDropped)
     std::thread worker ([this]
                         {
                             engine->reportError (EngineError::deviceUnavailable);
-                            engine->stepCompleted (EngineStatus::restoringGlobals);
-                        });
+                            engine->stepCompleted (EngineStatus::restoringGlobals); });
     worker.join();
 
     // The update ends by another way before the reports reach the message thread.
@@ -219,13 +226,17 @@ TEST_F (ApplicationEngineTest, StepCompletionsMoveTheStatusOnTheMessageThread)
     for (auto [from, to] : steps)
     {
         engine->setStatus (from, 0.7);
-        std::thread worker ([this, from = from] { engine->stepCompleted (from); });
+        std::thread worker ([this, from = from]
+                            { engine->stepCompleted (from); });
         worker.join();
-        ASSERT_TRUE (test::pumpUntil ([&, to = to] { return heard (to); })) << from;
+        ASSERT_TRUE (test::pumpUntil ([&, to = to]
+                                      { return heard (to); }))
+            << from;
     }
 
     // The step message that follows completion returns the engine to idle.
-    ASSERT_TRUE (test::pumpUntil ([&] { return heard (EngineStatus::idle); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return heard (EngineStatus::idle); }));
     EXPECT_EQ (engine->getState().status.load(), EngineStatus::idle);
 }
 
@@ -291,10 +302,11 @@ TEST_F (ApplicationEngineTest, WorkersMayQueueWhileListenersAreBeingCalled)
     std::thread worker ([this]
                         {
                             for (int i = 0; i < count; ++i)
-                                engine->setStatus (EngineStatus::sendingApp, i / (double) count);
-                        });
+                                engine->setStatus (EngineStatus::sendingApp, i / (double) count); });
 
-    const bool allArrived = test::pumpUntil ([&] { return listener.events.size() >= 2 * count; }, 20000);
+    const bool allArrived = test::pumpUntil ([&]
+                                             { return listener.events.size() >= 2 * count; },
+                                             20000);
     worker.join();
     ASSERT_TRUE (allArrived);
     settle();
@@ -315,7 +327,8 @@ TEST_F (ApplicationEngineTest, DestroyingTheEngineDropsUndeliveredNotifications)
     engine->setStatus (EngineStatus::backingUpGlobals, 0.0);
     engine->setEmergencyMode (true);
     engine->reportError (EngineError::backupDataError);
-    std::thread worker ([this] { engine->reportError (EngineError::deviceUnavailable); });
+    std::thread worker ([this]
+                        { engine->reportError (EngineError::deviceUnavailable); });
     worker.join();
 
     engine = nullptr;

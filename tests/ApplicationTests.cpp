@@ -20,7 +20,8 @@ public:
     }
 
     std::vector<juce::String> questions, warnings;
-    std::function<bool (const juce::String&)> answer = [] (const juce::String&) { return true; };
+    std::function<bool (const juce::String&)> answer = [] (const juce::String&)
+    { return true; };
     int quits = 0;
 
 protected:
@@ -157,7 +158,8 @@ TEST_F (ApplicationTest, CancellingTheCompanionAlertQuitsWithoutAnotherQuestion)
     ASSERT_TRUE (companion.isHolding());
 
     app = std::make_unique<TestApplication> (commonData.getFile());
-    app->answer = [] (const juce::String&) { return false; };
+    app->answer = [] (const juce::String&)
+    { return false; };
     app->initialise ({});
 
     EXPECT_EQ (app->questions, std::vector<juce::String> { companionText });
@@ -184,12 +186,14 @@ TEST_F (ApplicationTest, QuittingDuringAnUpdateAsksFirstAndCancelKeepsItRunning)
         a.getEngine()->getState().status = status;
         a.questions.clear();
 
-        a.answer = [] (const juce::String&) { return false; };
+        a.answer = [] (const juce::String&)
+        { return false; };
         a.systemRequestedQuit();
         EXPECT_EQ (a.questions, std::vector<juce::String> { busyQuitText }) << status;
         EXPECT_EQ (a.quits, 0) << status;
 
-        a.answer = [] (const juce::String&) { return true; };
+        a.answer = [] (const juce::String&)
+        { return true; };
         a.systemRequestedQuit();
         EXPECT_EQ (a.quits, 1) << status;
         a.quits = 0;
@@ -207,7 +211,8 @@ TEST_F (ApplicationTest, CompletionIsAnnouncedAndSwitchesEmergencyModeOff)
 
     a.getEngine()->setStatus (EngineStatus::sendingAssets, 0.5);
     a.getEngine()->setStatus (EngineStatus::completed, 0.0);
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! a.warnings.empty(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! a.warnings.empty(); }));
     test::pumpFor (20);
 
     EXPECT_EQ (a.warnings, std::vector<juce::String> { "Firmware Update Complete." });
@@ -232,10 +237,13 @@ TEST_F (ApplicationTest, EachErrorIsAnnouncedWithItsTextAndSwitchesEmergencyMode
         a.warnings.clear();
         a.getEngine()->setEmergencyMode (true);
         a.getEngine()->setStatus (EngineStatus::backingUpGlobals, 0.0);
-        std::thread worker ([&a, code = code] { a.getEngine()->reportError (code); });
+        std::thread worker ([&a, code = code]
+                            { a.getEngine()->reportError (code); });
         worker.join();
 
-        ASSERT_TRUE (test::pumpUntil ([&] { return ! a.warnings.empty(); })) << code;
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return ! a.warnings.empty(); }))
+            << code;
         test::pumpFor (20);
         EXPECT_EQ (a.warnings, std::vector<juce::String> { text }) << code;
         EXPECT_FALSE (a.getEngine()->getState().emergencyMode.load());

@@ -42,8 +42,7 @@ struct Rig
                                    {
                                        // The maker's messages only: detection's Identity Requests are not counted.
                                        if (r.toDevice && r.message.getRawDataSize() > 1 && r.message.getRawData()[1] == 0x47)
-                                           ++sentToKeyboard;
-                                   });
+                                           ++sentToKeyboard; });
         keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
         engine->addListener (&listener);
         engine->setUserDataFolder (userData.getFile());
@@ -120,7 +119,9 @@ TEST (Backup, ReadsEveryGlobalAndPresetIntoMemoryAndIntoItsFiles)
     Rig rig (keyboardSettings (61));
     const auto data = rig.keyboard->getUserData();
     rig.startUpdate();
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.listener.heard (EngineStatus::erasingFirmware); }, 20000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.listener.heard (EngineStatus::erasingFirmware); },
+                                  20000));
     EXPECT_TRUE (rig.listener.errors.empty());
 
     const auto folder = rig.backupFolder();
@@ -205,8 +206,7 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
                                       const Bytes reply { 0xF0, 0x47, 0x00, code, 0x04, 0x02, 0x00, 0x05, (juce::uint8) *it, 1, 2, 3, (juce::uint8) *it, 0xF7 };
                                       ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
                                   }
-                              }
-                          });
+                              } });
 
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
@@ -218,7 +218,8 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
     engine->getState().model = HardwareModel::morelta49;
 
     engine->startGlobalsBackup();
-    ASSERT_TRUE (test::pumpUntil ([&] { return engine->getState().status == EngineStatus::backingUpPresets; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return engine->getState().status == EngineStatus::backingUpPresets; }));
 
     std::vector<int> stored;
 
@@ -265,8 +266,7 @@ TEST (Backup, SilenceEndsEachStepWithItsTimeOut)
                                           if (rigs[i]->sentToKeyboard > 0 && rigs[i]->listener.errors.empty())
                                               lastHeard[i] = juce::Time::getMillisecondCounter();
 
-                                      return std::all_of (rigs.begin(), rigs.end(), [] (auto& r) { return ! r->listener.errors.empty(); });
-                                  },
+                                      return std::all_of (rigs.begin(), rigs.end(), [] (auto& r) { return ! r->listener.errors.empty(); }); },
                                   15000));
 
     for (size_t i = 0; i < rigs.size(); ++i)
@@ -289,7 +289,8 @@ TEST (Backup, AnUnknownModelGetsNoRequestAndEndsAsUnavailable)
     rig.engine->getState().port1Name = "Morelta49 USB Port 1";
     rig.startUpdate();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.listener.errors.empty(); }));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_EQ (rig.sentToKeyboard.load(), 0);
     EXPECT_FALSE (rig.engine->isBusy());
@@ -299,10 +300,12 @@ TEST (Backup, NoPortMeansNoBackup)
 {
     Rig rig (keyboardSettings (49));
     rig.keyboard->unplug();
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.manager->getNumOpenOutputs() == 0 && rig.manager->getNumOpenInputs() == 0; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.manager->getNumOpenOutputs() == 0 && rig.manager->getNumOpenInputs() == 0; }));
 
     rig.startUpdate();
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.listener.errors.empty(); }));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
 }
 
@@ -315,11 +318,14 @@ TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
 
     blocked.startUpdate();
     full.startUpdate();
-    ASSERT_TRUE (test::pumpUntil ([&] { return full.engine->getBackupFolder().isNotEmpty(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return full.engine->getBackupFolder().isNotEmpty(); }));
     const auto folder = full.backupFolder(); // the engine forgets it when it stops
     ASSERT_TRUE (juce::File ("/dev/full").createSymbolicLink (folder.getChildFile ("Preset_5.syx"), true));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); }, 20000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); },
+                                  20000));
 
     for (auto* rig : { &blocked, &full })
     {
@@ -343,8 +349,11 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
     for (auto* rig : { &current, &old })
         rig->startUpdate();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return current.listener.heard (EngineStatus::completed) && old.listener.heard (EngineStatus::completed); }, 180000));
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! current.engine->isBusy() && ! old.engine->isBusy(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return current.listener.heard (EngineStatus::completed) && old.listener.heard (EngineStatus::completed); },
+                                  180000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! current.engine->isBusy() && ! old.engine->isBusy(); }));
 
     EXPECT_EQ (current.keyboard->checkRestore(), "");
     EXPECT_EQ (old.keyboard->checkRestore(), "");
@@ -366,10 +375,13 @@ TEST (Restore, AnUnplugDuringTheRestoreEndsItAsUnavailableWithTheRestUnsent)
     Rig rig (keyboardSettings (49, 1.16, { "unplug@restore:100" }));
     rig.startUpdate();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }, 60000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.listener.errors.empty(); },
+                                  60000));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_TRUE (rig.listener.heard (EngineStatus::restoringPresets));
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.engine->isBusy(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.engine->isBusy(); }));
 
     // Nothing more goes out once the engine has stopped.
     const auto sent = rig.sentToKeyboard.load();
@@ -386,7 +398,8 @@ TEST (Restore, WithoutAll32PresetsNothingIsSentAndTheUpdateStops)
     rig.engine->setStatus (EngineStatus::restoringPresets, 0.0);
     rig.engine->postStepMessage();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.listener.errors.empty(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.listener.errors.empty(); }));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::backupDataError });
     test::pumpFor (30);
     EXPECT_EQ (rig.sentToKeyboard.load(), 0);

@@ -110,10 +110,16 @@ TEST (Detection, AsksOnceASecondUntilTheReplyAndNeverAfter)
     SimulatedKeyboard mute (silent.ports, settings);
 
     const auto start = juce::Time::getMillisecondCounter();
-    ASSERT_TRUE (test::pumpUntil ([&] { return silent.identityRequestsSeenBy (mute) == 1; }, 3000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return silent.identityRequestsSeenBy (mute) == 1; },
+                                  3000));
     EXPECT_GE (juce::Time::getMillisecondCounter() - start, 900u); // the first tick comes after a second
-    ASSERT_TRUE (test::pumpUntil ([&] { return silent.identityRequestsSeenBy (mute) == 2; }, 3000));
-    test::pumpUntil ([&] { return juce::Time::getMillisecondCounter() - start > 2300; }, 3000);
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return silent.identityRequestsSeenBy (mute) == 2; },
+                                  3000));
+    test::pumpUntil ([&]
+                     { return juce::Time::getMillisecondCounter() - start > 2300; },
+                     3000);
 
     // The silent keyboard is still asked; the one that answered was asked once.
     EXPECT_LE (silent.identityRequestsSeenBy (mute), 3);
@@ -129,7 +135,8 @@ TEST (Detection, TheVersionTextRulesAndWhatIsNotAnIdentityReply)
     auto* detection = rig.engine->getDetection();
     auto& state = rig.engine->getState();
 
-    auto feed = [&] (const Bytes& bytes) { detection->handleIncomingMidiMessage (nullptr, juce::MidiMessage (bytes.data(), (int) bytes.size())); };
+    auto feed = [&] (const Bytes& bytes)
+    { detection->handleIncomingMidiMessage (nullptr, juce::MidiMessage (bytes.data(), (int) bytes.size())); };
 
     auto longer = identityReply ({ 0, 1, 2, 0 });
     longer.insert (longer.end() - 1, 0x00);
@@ -149,7 +156,8 @@ TEST (Detection, TheVersionTextRulesAndWhatIsNotAnIdentityReply)
     feed (identityReply ({ 0, 1, 1, 5 })); // a stopped detection still hears replies
     EXPECT_EQ (state.version.load(), 1.15);
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.listener.versions.size() == 2; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.listener.versions.size() == 2; }));
     EXPECT_EQ (rig.listener.versions, (std::vector<double> { 1.15, 1.15 })); // read when delivered
 }
 
@@ -159,7 +167,9 @@ TEST (Detection, InEmergencyModeOnlyOpensThePortsAndStops)
     rig.engine->setEmergencyMode (true);
     SimulatedKeyboard keyboard (rig.ports, keyboardSettings (61, 1.15));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! rig.engine->getDetection()->isPolling(); }, 3000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.engine->getDetection()->isPolling(); },
+                                  3000));
     EXPECT_EQ (rig.manager->getNumOpenInputs(), 2);
     EXPECT_EQ (rig.manager->getNumOpenOutputs(), 1);
     EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
@@ -177,16 +187,20 @@ TEST (Detection, AKeyboardPluggedInLateIsFoundAndOneUnpluggedKeepsItsNames)
     EXPECT_EQ (rig.listener.models, std::vector<int> { HardwareModel::unknown });
 
     SimulatedKeyboard keyboard (rig.ports, keyboardSettings (25, 1.16));
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.engine->getState().version == 1.16; }, 3000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.engine->getState().version == 1.16; },
+                                  3000));
 
     keyboard.unplug();
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.manager->getNumOpenInputs() == 0; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.manager->getNumOpenInputs() == 0; }));
     test::pumpFor (1100);
     EXPECT_EQ (rig.engine->getState().port1Name, "MORELTA25");
     EXPECT_EQ (rig.listener.models.back(), HardwareModel::morelta25);
 
     keyboard.plug();
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.manager->getNumOpenInputs() == 2 && rig.manager->getNumOpenOutputs() == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.manager->getNumOpenInputs() == 2 && rig.manager->getNumOpenOutputs() == 1; }));
 }
 
 TEST (Detection, OfTwoKeyboardsTheFirstListedWins)
@@ -195,7 +209,9 @@ TEST (Detection, OfTwoKeyboardsTheFirstListedWins)
     SimulatedKeyboard first (rig.ports, keyboardSettings (61, 1.15));
     SimulatedKeyboard second (rig.ports, keyboardSettings (25, 1.16));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return rig.engine->getState().version > 0.0; }, 3000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return rig.engine->getState().version > 0.0; },
+                                  3000));
     EXPECT_EQ (rig.engine->getState().port1Name, "MORELTA61");
     EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
     EXPECT_EQ (rig.engine->getState().version.load(), 1.15);
@@ -215,8 +231,7 @@ TEST (Detection, ResetsWhileRepliesPourInCallNoDeletedDetection)
                             {
                                 rig.ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
                                 std::this_thread::yield();
-                            }
-                        });
+                            } });
 
     for (int i = 0; i < 200; ++i)
     {
@@ -231,5 +246,6 @@ TEST (Detection, ResetsWhileRepliesPourInCallNoDeletedDetection)
     rig.engine->reset (true);
     rig.engine->getState().version = 0.0;
     rig.ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
-    EXPECT_TRUE (test::pumpUntil ([&] { return rig.engine->getState().version == 1.16; }));
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  { return rig.engine->getState().version == 1.16; }));
 }

@@ -10,9 +10,9 @@ namespace
 {
 enum class Outcome
 {
-    error,     // ends with this error, the engine idle and detection polling again
-    waits,     // the engine keeps waiting for the keyboard, as the update must
-    completes  // the update ends well
+    error,    // ends with this error, the engine idle and detection polling again
+    waits,    // the engine keeps waiting for the keyboard, as the update must
+    completes // the update ends well
 };
 
 struct Case
@@ -58,7 +58,11 @@ const Case cases[] = {
 class Recorder final : public ApplicationEngine::Listener
 {
 public:
-    void statusChanged (int s) override { status = s; completed = completed || s == EngineStatus::completed; }
+    void statusChanged (int s) override
+    {
+        status = s;
+        completed = completed || s == EngineStatus::completed;
+    }
     void progressChanged (double) override {}
     void errorOccurred (int e) override { errors.push_back (e); }
     void firmwareVersionChanged (double) override {}
@@ -72,7 +76,8 @@ public:
 
 struct FaultyUpdate
 {
-    explicit FaultyUpdate (const Case& c) : what (c)
+    explicit FaultyUpdate (const Case& c)
+        : what (c)
     {
         SimulatedKeyboard::Settings settings;
         settings.faults = { *KeyboardFault::parse (c.fault) };
@@ -122,7 +127,10 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
     for (auto& c : cases)
         runs.push_back (std::make_unique<FaultyUpdate> (c));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->ready(); }); }, 10000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return std::all_of (runs.begin(), runs.end(), [] (auto& r)
+                                                        { return r->ready(); }); },
+                                  10000));
 
     for (auto& r : runs)
         r->engine->beginUpdate();
@@ -133,8 +141,7 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
                                       for (auto& r : runs)
                                           r->poll();
 
-                                      return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->what.outcome == Outcome::waits || r->ended(); });
-                                  },
+                                      return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->what.outcome == Outcome::waits || r->ended(); }); },
                                   120000));
 
     for (auto& r : runs)

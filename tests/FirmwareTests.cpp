@@ -64,7 +64,12 @@ public:
 /** A device on the virtual ports that records each write, and can go away and return. */
 struct Device
 {
-    explicit Device (VirtualMidiPortSystem& p, int writeDelayMs = 0) : ports (p), delayMs (writeDelayMs) { plug(); }
+    explicit Device (VirtualMidiPortSystem& p, int writeDelayMs = 0)
+        : ports (p)
+        , delayMs (writeDelayMs)
+    {
+        plug();
+    }
 
     void plug()
     {
@@ -76,8 +81,7 @@ struct Device
                                             writes.add (test::bytesOf (m));
 
                                             if (onWrite != nullptr)
-                                                onWrite (test::bytesOf (m));
-                                        });
+                                                onWrite (test::bytesOf (m)); });
     }
 
     void unplug() { ports.removePort (outputId); }
@@ -218,7 +222,8 @@ TEST_F (FirmwareSenderTest, SendsEachBlockInOrderThenReportsCompletion)
     FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3), manager, &log);
     sender->start();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Completed") == 1; }));
     test::pumpFor (30);
 
     const auto writes = device.writes.get();
@@ -241,13 +246,15 @@ TEST_F (FirmwareSenderTest, AKeyboardThatVanishesMidwayStopsTheTransferAndIsRepo
     device.onWrite = [&] (const Bytes&)
     {
         if (device.writes.size() == 1)
-            juce::MessageManager::callAsync ([&] { device.unplug(); });
+            juce::MessageManager::callAsync ([&]
+                                             { device.unplug(); });
     };
 
     FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (400), manager, &log);
     sender->start();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Device Offline") == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Device Offline") == 1; }));
     test::pumpFor (100);
 
     EXPECT_EQ (log.count ("Device Offline"), 1);
@@ -265,15 +272,15 @@ TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToCom
             juce::MessageManager::callAsync ([&]
                                              {
                                                  device.unplug();
-                                                 juce::Timer::callAfterDelay (150, [&] { device.plug(); });
-                                             });
+                                                 juce::Timer::callAfterDelay (150, [&] { device.plug(); }); });
     };
 
     FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3, entry), manager, &log);
     manager->openMidiOutput ("MORELTA49");
     sender->start();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Completed") == 1; }));
     EXPECT_EQ (log.count ("Device Offline"), 0); // the restart is no fault
     const auto writes = device.writes.get();
     ASSERT_EQ (writes.size(), 4u);
@@ -287,11 +294,13 @@ TEST_F (FirmwareSenderTest, OtherPortsAndReconnectsWhileSendingChangeNothing)
     FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (60), manager, &log);
     sender->start();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return device.writes.size() >= 5; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return device.writes.size() >= 5; }));
     sender->midiOutputDeviceDisconnected ({ "MIDIOUT2 (MORELTA49)" });
     sender->midiOutputDeviceReconnected ({ "MORELTA49" }); // no second thread
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Completed") == 1; }));
     test::pumpFor (50);
     EXPECT_EQ (device.writes.size(), 60u);
     EXPECT_EQ (log.count ("Device Offline"), 0);
@@ -303,7 +312,8 @@ TEST_F (FirmwareSenderTest, DroppingASenderMidwayEndsItsThreadCleanly)
     Device device (*ports, 3);
     FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (1000), manager, &log);
     sender->start();
-    ASSERT_TRUE (test::pumpUntil ([&] { return device.writes.size() >= 3; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return device.writes.size() >= 3; }));
 
     sender = nullptr; // waits for the block under way, then the thread ends
     const auto written = device.writes.size();
@@ -324,10 +334,15 @@ TEST_F (FirmwareSenderTest, TheKeyboardsLoaderAcceptsBothEmbeddedImagesByteForBy
     FirmwareSysexSender::Ptr assets = new FirmwareSysexSender (images[1], manager, &log);
 
     app->start();
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 1; }, 30000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Completed") == 1; },
+                                  30000));
     assets->start();
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.count ("Completed") == 2; }, 60000));
-    ASSERT_TRUE (test::pumpUntil ([&] { return keyboard.getFirmwareVersion() == 1.25; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Completed") == 2; },
+                                  60000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return keyboard.getFirmwareVersion() == 1.25; }));
 
     EXPECT_TRUE (keyboard.getRejections().isEmpty()) << keyboard.getRejections().joinIntoString ("\n");
     EXPECT_EQ (keyboard.getFlashedImage (FirmwareStreamChecker::Image::app), embedded (EmbeddedResources::KVX1_RCap_syx, EmbeddedResources::KVX1_RCap_syxSize));

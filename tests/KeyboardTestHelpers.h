@@ -22,7 +22,8 @@ public:
         Bytes bytes;
     };
 
-    Computer (VirtualMidiPortSystem& p, const SimulatedKeyboard& keyboard) : ports (p)
+    Computer (VirtualMidiPortSystem& p, const SimulatedKeyboard& keyboard)
+        : ports (p)
     {
         for (auto& name : keyboard.getInputNames())
             inputNames.add (name);
@@ -65,7 +66,9 @@ public:
     /** Waits until this many messages have arrived in all. */
     bool waitForMessages (size_t count, int timeoutMs = 5000)
     {
-        return pumpUntil ([&] { return received.size() >= count; }, timeoutMs);
+        return pumpUntil ([&]
+                          { return received.size() >= count; },
+                          timeoutMs);
     }
 
     bool keyboardListed() const { return ports.getOutputNames().contains (outputName); }
@@ -75,7 +78,11 @@ public:
 private:
     struct Callback final : public juce::MidiInputCallback
     {
-        Callback (Computer& c, const juce::String& n) : computer (c), name (n) {}
+        Callback (Computer& c, const juce::String& n)
+            : computer (c)
+            , name (n)
+        {
+        }
 
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& m) override
         {

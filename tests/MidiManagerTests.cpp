@@ -39,12 +39,18 @@ private:
 /** One device plugged into the virtual ports: an input and an output under one name. */
 struct Device
 {
-    Device (VirtualMidiPortSystem& p, const juce::String& n) : ports (p), name (n) { plug(); }
+    Device (VirtualMidiPortSystem& p, const juce::String& n)
+        : ports (p)
+        , name (n)
+    {
+        plug();
+    }
 
     void plug()
     {
         inputId = ports.addInputPort (name);
-        outputId = ports.addOutputPort (name, [this] (const juce::MidiMessage& m) { received.add (m); });
+        outputId = ports.addOutputPort (name, [this] (const juce::MidiMessage& m)
+                                        { received.add (m); });
     }
 
     void unplug()
@@ -91,7 +97,8 @@ TEST_F (MidiManagerTest, TwoPortsOfOneNameAreBothOpenedSentToAndHeardFrom)
 
     a.send (1);
     b.send (2);
-    EXPECT_TRUE (test::pumpUntil ([&] { return listener.received.size() == 2; }));
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  { return listener.received.size() == 2; }));
 }
 
 TEST_F (MidiManagerTest, OpeningANameThatIsOpenAlreadyOpensNothingMore)
@@ -107,7 +114,8 @@ TEST_F (MidiManagerTest, OpeningANameThatIsOpenAlreadyOpensNothingMore)
 
     keys.send (7);
     manager->sendMessageToAllOutputs (juce::MidiMessage::noteOff (1, 7));
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.received.size() == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.received.size() == 1; }));
     test::pumpFor (20);
     EXPECT_EQ (listener.received.size(), 1u);
     EXPECT_EQ (keys.received.size(), 1u);
@@ -138,19 +146,22 @@ TEST_F (MidiManagerTest, UnpluggingClosesThePortsAndPluggingBackReopensThem)
     { openAtNotification = manager->getNumOpenInputs() + manager->getNumOpenOutputs(); };
 
     keys.unplug();
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.portEvents.size() == 2; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() == 2; }));
     EXPECT_EQ (listener.portEvents.get(), (std::vector<juce::String> { "input gone: MORELTA49", "output gone: MORELTA49" }));
     EXPECT_EQ (openAtNotification, 0); // the lists had changed before anyone was told
 
     keys.plug();
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.portEvents.size() == 4; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() == 4; }));
     EXPECT_EQ (listener.portEvents.get()[2], "input back: MORELTA49");
     EXPECT_EQ (listener.portEvents.get()[3], "output back: MORELTA49");
     EXPECT_EQ (openAtNotification, 2);
 
     keys.send (3);
     manager->sendMessageToOutput ("MORELTA49", juce::MidiMessage::noteOn (1, 3, (juce::uint8) 1));
-    EXPECT_TRUE (test::pumpUntil ([&] { return listener.received.size() == 1; }));
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  { return listener.received.size() == 1; }));
     EXPECT_EQ (keys.received.size(), 1u);
 }
 
@@ -165,7 +176,8 @@ TEST_F (MidiManagerTest, PortsThatVanishBeforeTheNotificationIsDeliveredArriveIn
     one.unplug();
     three.unplug();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.portEvents.size() >= 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() >= 1; }));
     test::pumpFor (120);
     EXPECT_EQ (listener.portEvents.get(), (std::vector<juce::String> { "input gone: MORELTA49,MIDIIN3 (MORELTA49)" }));
 }
@@ -178,7 +190,8 @@ TEST_F (MidiManagerTest, AReopenThatFailsIsRetriedAndReportedOnlyOnceItSucceeds)
     manager->openMidiOutput ("MORELTA49");
 
     keys.unplug();
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.portEvents.size() == 2; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() == 2; }));
 
     // Listed again, but the driver refuses the next three opens of each kind.
     ports->setOpenFailures ("MORELTA49", 6);
@@ -186,7 +199,8 @@ TEST_F (MidiManagerTest, AReopenThatFailsIsRetriedAndReportedOnlyOnceItSucceeds)
     test::pumpFor (100);
     EXPECT_EQ (listener.portEvents.size(), 2u);
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return listener.portEvents.size() == 4; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() == 4; }));
     EXPECT_EQ (manager->getNumOpenInputs(), 1);
     EXPECT_EQ (manager->getNumOpenOutputs(), 1);
 
@@ -206,12 +220,14 @@ TEST_F (MidiManagerTest, AListenerAddedTwiceIsCalledOnceAndIsGoneAfterOneRemoval
     manager->addListener (nullptr);
 
     keys.send (1);
-    ASSERT_TRUE (test::pumpUntil ([&] { return witness.received.size() == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return witness.received.size() == 1; }));
     EXPECT_EQ (listener.received.size(), 1u);
 
     manager->removeListener (&listener);
     keys.send (2);
-    ASSERT_TRUE (test::pumpUntil ([&] { return witness.received.size() == 2; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return witness.received.size() == 2; }));
     EXPECT_EQ (listener.received.size(), 1u);
     manager->removeListener (&witness);
 }
@@ -241,8 +257,11 @@ TEST_F (MidiManagerTest, RemovingAListenerWaitsForItsCallOnAnotherThreadToEnd)
     ASSERT_TRUE (blocking.entered.wait (5000));
 
     std::atomic<bool> removed { false };
-    std::thread remover ([&] { manager->removeListener (&blocking); removed = true; EXPECT_TRUE (blocking.callEnded.load()); });
-    EXPECT_FALSE (test::pumpUntil ([&] { return removed.load(); }, 50));
+    std::thread remover ([&]
+                         { manager->removeListener (&blocking); removed = true; EXPECT_TRUE (blocking.callEnded.load()); });
+    EXPECT_FALSE (test::pumpUntil ([&]
+                                   { return removed.load(); },
+                                   50));
 
     blocking.release.signal();
     remover.join();
@@ -259,7 +278,11 @@ TEST_F (MidiManagerTest, RemovalsDuringAWalkNeitherSkipNorRepeatAListener)
 
     struct Named final : public MidiManager::Listener
     {
-        Named (test::SharedList<char>& l, char n) : log (l), name (n) {}
+        Named (test::SharedList<char>& l, char n)
+            : log (l)
+            , name (n)
+        {
+        }
 
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override
         {
@@ -281,18 +304,22 @@ TEST_F (MidiManagerTest, RemovalsDuringAWalkNeitherSkipNorRepeatAListener)
         manager->addListener (l);
 
     // Last added first: d removes itself and b, which has not been called yet.
-    d.onCall = [&] { manager->removeListener (&d); manager->removeListener (&b); };
+    d.onCall = [&]
+    { manager->removeListener (&d); manager->removeListener (&b); };
     keys.send (1);
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.size() == 3; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.size() == 3; }));
     test::pumpFor (20);
     EXPECT_EQ (log.get(), (std::vector<char> { 'd', 'c', 'a' }));
 
     // b, called first, removes a, which comes last: the walk must not call c twice.
     log.clear();
     manager->addListener (&b);
-    b.onCall = [&] { manager->removeListener (&a); };
+    b.onCall = [&]
+    { manager->removeListener (&a); };
     keys.send (2);
-    ASSERT_TRUE (test::pumpUntil ([&] { return log.size() == 2; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.size() == 2; }));
     test::pumpFor (20);
     EXPECT_EQ (log.get(), (std::vector<char> { 'b', 'c' }));
 
@@ -320,11 +347,11 @@ TEST_F (MidiManagerTest, SendsFromSeveralThreadsArriveWholeAndInEachThreadsOrder
                                       bytes[1] = (juce::uint8) (i & 0x7F);
                                       bytes.back() = 0xF7;
                                       manager->sendMessageToAllOutputs (juce::MidiMessage (bytes.data(), (int) bytes.size()));
-                                  }
-                              });
+                                  } });
 
     // The poll keeps running meanwhile; it must not disturb the sends.
-    test::pumpUntil ([&] { return arrived.size() == 3 * perThread; });
+    test::pumpUntil ([&]
+                     { return arrived.size() == 3 * perThread; });
 
     for (auto& s : senders)
         s.join();
@@ -338,7 +365,8 @@ TEST_F (MidiManagerTest, SendsFromSeveralThreadsArriveWholeAndInEachThreadsOrder
         ASSERT_EQ (m.size(), 1024u);
         const auto t = m[2];
         ASSERT_LT (t, 3);
-        EXPECT_TRUE (std::all_of (m.begin() + 2, m.end() - 1, [t] (auto byte) { return byte == t; }));
+        EXPECT_TRUE (std::all_of (m.begin() + 2, m.end() - 1, [t] (auto byte)
+                                  { return byte == t; }));
         EXPECT_EQ (m[1], (juce::uint8) (next[t]++ & 0x7F));
     }
 }
@@ -351,7 +379,10 @@ TEST_F (MidiManagerTest, AListenerMaySendAndRemoveItselfFromItsOwnCallWhileThePo
 
     struct Replier final : public MidiManager::Listener
     {
-        explicit Replier (MidiManager& m) : manager (m) {}
+        explicit Replier (MidiManager& m)
+            : manager (m)
+        {
+        }
 
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
         {
@@ -370,7 +401,8 @@ TEST_F (MidiManagerTest, AListenerMaySendAndRemoveItselfFromItsOwnCallWhileThePo
     for (int i = 0; i < 120; ++i)
         keys.send (i % 100);
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return keys.received.size() == 100; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return keys.received.size() == 100; }));
     test::pumpFor (30);
     EXPECT_EQ (replier.calls.load(), 100);
 }
@@ -385,7 +417,11 @@ TEST_F (MidiManagerTest, ClosingAPortWhileItsListenerWaitsToSendDoesNotDeadlock)
 
     struct Sender final : public MidiManager::Listener
     {
-        Sender (MidiManager& m, std::atomic<int>& c) : manager (m), calls (c) {}
+        Sender (MidiManager& m, std::atomic<int>& c)
+            : manager (m)
+            , calls (c)
+        {
+        }
 
         void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
         {
@@ -405,9 +441,11 @@ TEST_F (MidiManagerTest, ClosingAPortWhileItsListenerWaitsToSendDoesNotDeadlock)
             keys.send (i);
 
         keys.unplug();
-        ASSERT_TRUE (test::pumpUntil ([&] { return manager->getNumOpenInputs() == 0; }));
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return manager->getNumOpenInputs() == 0; }));
         keys.plug();
-        ASSERT_TRUE (test::pumpUntil ([&] { return manager->getNumOpenInputs() == 1 && manager->getNumOpenOutputs() == 1; }));
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return manager->getNumOpenInputs() == 1 && manager->getNumOpenOutputs() == 1; }));
     }
 
     manager->removeListener (&sender);

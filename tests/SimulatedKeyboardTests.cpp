@@ -59,10 +59,12 @@ protected:
     /** Waits for the keyboard's ports to go and come back, then reconnects to them. */
     bool waitForRestart()
     {
-        if (! test::pumpUntil ([&] { return ! computer->keyboardListed(); }))
+        if (! test::pumpUntil ([&]
+                               { return ! computer->keyboardListed(); }))
             return false;
 
-        if (! test::pumpUntil ([&] { return computer->keyboardListed(); }))
+        if (! test::pumpUntil ([&]
+                               { return computer->keyboardListed(); }))
             return false;
 
         computer->connect();
@@ -191,9 +193,9 @@ TEST_F (SimulatedKeyboardTest, DumpsTheSelectedPresetAs384PresetDataMessages)
 TEST_F (SimulatedKeyboardTest, IgnoresMessagesForOtherModelsAndMalformedRequests)
 {
     start (settingsFor (49));
-    computer->send (globalRequest (0x30, 0x12));                                             // another model
-    computer->send ({ 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x01, 0x12, 0x00, 0xF7 });  // length says 1, holds 2
-    computer->send ({ 0xF0, 0x43, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x01, 0x12, 0xF7 });        // another maker
+    computer->send (globalRequest (0x30, 0x12));                                           // another model
+    computer->send ({ 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x01, 0x12, 0x00, 0xF7 }); // length says 1, holds 2
+    computer->send ({ 0xF0, 0x43, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x01, 0x12, 0xF7 });       // another maker
     computer->send ({ 0x90, 0x3C, 0x40 });
     computer->send ({ 0xF0, 0x7E, 0x7F, 0x06, 0x01, 0x00, 0xF7 }); // not an identity request
     computer->send (presetDumpRequest (0x2F));
@@ -278,7 +280,8 @@ TEST_F (SimulatedKeyboardTest, TheLoaderRejectsCorruptedStreamsAndStaysInUpdateM
 
     const auto outside = test::makeFirmwareStream (false, 40, 0x08030000); // below the app's range
 
-    auto send = [this] (const std::vector<Bytes>& w) { for (auto& b : w) computer->send (b); };
+    auto send = [this] (const std::vector<Bytes>& w)
+    { for (auto& b : w) computer->send (b); };
     send (test::cutIntoWrites (badChecksum, 1024));
     send (missing);
     send (duplicated);
@@ -286,7 +289,8 @@ TEST_F (SimulatedKeyboardTest, TheLoaderRejectsCorruptedStreamsAndStaysInUpdateM
     send (test::cutIntoWrites (outside, 1024));
     send (test::cutIntoWrites (test::makeFirmwareStream (true), 1024)); // good assets, but no good app
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return keyboard->getLog().contains ("assets flashed"); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return keyboard->getLog().contains ("assets flashed"); }));
     const auto rejections = keyboard->getRejections();
     ASSERT_EQ (rejections.size(), 5) << rejections.joinIntoString ("\n");
     EXPECT_TRUE (rejections[0].contains ("checksum")) << rejections[0];
@@ -313,7 +317,8 @@ TEST_F (SimulatedKeyboardTest, StoresRestoredGlobalsAndPresetsInThePlacesTheirSe
     computer->send (presetData (0x2E, other.presets[0].data()));
     computer->send (presetEnd (0x2E));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return keyboard->getLog().size() == 1; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return keyboard->getLog().size() == 1; }));
     EXPECT_EQ (keyboard->getUserData(), other);
     EXPECT_TRUE (keyboard->getLog()[0].startsWith ("incomplete preset 3"));
 }
@@ -338,7 +343,9 @@ TEST_F (SimulatedKeyboardTest, ChecksTheRestoreAsTheRulesForOldFirmwareSayItMust
             places.push_back (old && p >= 6 ? p + 2 : p);
 
         sendRestore (before, places);
-        ASSERT_TRUE (test::pumpUntil ([&] { return keyboard->checkRestore().isEmpty(); })) << keyboard->checkRestore();
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return keyboard->checkRestore().isEmpty(); }))
+            << keyboard->checkRestore();
 
         // Leaving out one preset is noticed.
         computer->send (presetSelect (0x2E, 9));
@@ -347,7 +354,8 @@ TEST_F (SimulatedKeyboardTest, ChecksTheRestoreAsTheRulesForOldFirmwareSayItMust
             computer->send (presetData (0x2E, SimulatedKeyboard::factoryDataFor (49).presets[9].data() + m * 5));
 
         computer->send (presetEnd (0x2E));
-        ASSERT_TRUE (test::pumpUntil ([&] { return keyboard->checkRestore().isNotEmpty(); }));
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return keyboard->checkRestore().isNotEmpty(); }));
         EXPECT_EQ (keyboard->checkRestore(), "preset place 9 does not hold what the restore must leave there");
 
         computer.reset();
@@ -358,20 +366,14 @@ TEST_F (SimulatedKeyboardTest, ChecksTheRestoreAsTheRulesForOldFirmwareSayItMust
 //==============================================================================
 TEST (KeyboardFault, ReadsAndWritesItsTextForm)
 {
-    for (auto* text : { "unplug@global:3", "unplug@preset:3:100", "unplug@app-block:10", "unplug@assets-block:7000",
-                        "unplug@restore:12", "unplug@reboot", "silent@identity:0", "silent@preset:31:383",
-                        "malformed=wrong-length@global:0", "malformed=wrong-model@identity:2", "malformed=non-sysex@preset:0:0",
-                        "malformed=duplicate@global:13", "malformed=truncated@preset:1:2", "malformed=foreign@global:1",
-                        "no-return@update-mode", "no-return@reboot", "late-return=5000@reboot" })
+    for (auto* text : { "unplug@global:3", "unplug@preset:3:100", "unplug@app-block:10", "unplug@assets-block:7000", "unplug@restore:12", "unplug@reboot", "silent@identity:0", "silent@preset:31:383", "malformed=wrong-length@global:0", "malformed=wrong-model@identity:2", "malformed=non-sysex@preset:0:0", "malformed=duplicate@global:13", "malformed=truncated@preset:1:2", "malformed=foreign@global:1", "no-return@update-mode", "no-return@reboot", "late-return=5000@reboot" })
     {
         const auto f = KeyboardFault::parse (text);
         ASSERT_TRUE (f.has_value()) << text;
         EXPECT_EQ (f->toString(), text);
     }
 
-    for (auto* text : { "", "unplug", "unplug@", "unplug@global", "unplug@global:x", "unplug@preset:3", "melt@global:1",
-                        "malformed@global:1", "malformed=odd@global:1", "malformed=truncated@reboot", "late-return@reboot",
-                        "no-return@global:2", "silent@reboot", "unplug=3@global:1" })
+    for (auto* text : { "", "unplug", "unplug@", "unplug@global", "unplug@global:x", "unplug@preset:3", "melt@global:1", "malformed@global:1", "malformed=odd@global:1", "malformed=truncated@reboot", "late-return@reboot", "no-return@global:2", "silent@reboot", "unplug=3@global:1" })
         EXPECT_FALSE (KeyboardFault::parse (text).has_value()) << text;
 }
 
@@ -384,7 +386,8 @@ TEST_F (SimulatedKeyboardTest, UnpluggedAtAGlobalRequestItAnswersTheOnesBeforeAn
     for (auto id : globalIds)
         computer->send (globalRequest (0x2E, id));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! computer->keyboardListed(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! computer->keyboardListed(); }));
     test::pumpFor (30);
     EXPECT_EQ (computer->received.size(), 3u);
     EXPECT_FALSE (keyboard->isPlugged());
@@ -402,7 +405,8 @@ TEST_F (SimulatedKeyboardTest, UnpluggedInAPresetDumpItSendsTheMessagesBefore)
         computer->send (presetDumpRequest (0x2E));
     }
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! keyboard->isPlugged(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! keyboard->isPlugged(); }));
     test::pumpFor (30);
     EXPECT_EQ (computer->received.size(), 2u * 384 + 100);
 }
@@ -429,13 +433,20 @@ TEST_F (SimulatedKeyboardTest, SilentFromAPointItAnswersNothingMore)
 TEST_F (SimulatedKeyboardTest, MalformedAnswersAreMalformedAsAsked)
 {
     const std::pair<const char*, std::function<void (const std::vector<Bytes>&)>> cases[] = {
-        { "malformed=wrong-length@global:0", [] (auto& r) { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 15u); EXPECT_EQ (r[0].back(), 0xF7); } },
-        { "malformed=wrong-model@global:0", [] (auto& r) { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 14u); EXPECT_NE (r[0][3], 0x2E); } },
-        { "malformed=non-sysex@global:0", [] (auto& r) { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0], (Bytes { 0x90, 0x3C, 0x40 })); } },
-        { "malformed=duplicate@global:0", [] (auto& r) { ASSERT_EQ (r.size(), 2u); EXPECT_EQ (r[0], r[1]); } },
-        { "malformed=truncated@global:0", [] (auto& r) { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 11u); EXPECT_NE (r[0].back(), 0xF7); } },
-        { "malformed=foreign@global:0", [] (auto& r) { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0][1], 0x43); } },
-        { "malformed=wrong-model@identity:0", [] (auto& r) { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 35u); EXPECT_NE (r[0][6], 0x2E); } },
+        { "malformed=wrong-length@global:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 15u); EXPECT_EQ (r[0].back(), 0xF7); } },
+        { "malformed=wrong-model@global:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 14u); EXPECT_NE (r[0][3], 0x2E); } },
+        { "malformed=non-sysex@global:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0], (Bytes { 0x90, 0x3C, 0x40 })); } },
+        { "malformed=duplicate@global:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 2u); EXPECT_EQ (r[0], r[1]); } },
+        { "malformed=truncated@global:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 11u); EXPECT_NE (r[0].back(), 0xF7); } },
+        { "malformed=foreign@global:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0][1], 0x43); } },
+        { "malformed=wrong-model@identity:0", [] (auto& r)
+          { ASSERT_EQ (r.size(), 1u); EXPECT_EQ (r[0].size(), 35u); EXPECT_NE (r[0][6], 0x2E); } },
     };
 
     for (auto& [text, check] : cases)
@@ -472,7 +483,8 @@ TEST_F (SimulatedKeyboardTest, ARestartCanBeLateOrNeverEnd)
     EXPECT_GE (juce::Time::getMillisecondCounter() - sent, 150u);
 
     sendFirmware();
-    ASSERT_TRUE (test::pumpUntil ([&] { return keyboard->getLog().contains ("stays away"); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return keyboard->getLog().contains ("stays away"); }));
     test::pumpFor (60);
     EXPECT_FALSE (computer->keyboardListed());
     EXPECT_EQ (keyboard->getFirmwareVersion(), 1.25);
@@ -493,7 +505,8 @@ TEST_F (SimulatedKeyboardTest, UnpluggedAtAFirmwareBlockTheImageIsNotFlashed)
     start (s);
 
     sendFirmware();
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! keyboard->isPlugged(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! keyboard->isPlugged(); }));
     EXPECT_FALSE (keyboard->getFlashedImage (FirmwareStreamChecker::Image::app).empty());
     EXPECT_TRUE (keyboard->getFlashedImage (FirmwareStreamChecker::Image::assets).empty());
     EXPECT_TRUE (keyboard->isInUpdateMode());
@@ -510,7 +523,8 @@ TEST_F (SimulatedKeyboardTest, UnpluggedDuringTheRestoreTheRestIsLost)
     ASSERT_TRUE (waitForRestart());
     sendRestore (SimulatedKeyboard::makeUserData (5), { 0 });
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! keyboard->isPlugged(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! keyboard->isPlugged(); }));
     const auto data = keyboard->getUserData();
     const auto factory = SimulatedKeyboard::factoryDataFor (49);
     const auto restored = SimulatedKeyboard::makeUserData (5);

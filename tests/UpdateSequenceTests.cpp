@@ -57,7 +57,9 @@ struct Updater
     /** Waits for detection to have opened the keyboard's ports, then starts. */
     bool start()
     {
-        if (! test::pumpUntil ([&] { return manager->getNumOpenOutputs() == 1 && (engine->getState().emergencyMode || engine->getState().version > 0.0); }, 5000))
+        if (! test::pumpUntil ([&]
+                               { return manager->getNumOpenOutputs() == 1 && (engine->getState().emergencyMode || engine->getState().version > 0.0); },
+                               5000))
             return false;
 
         log.statuses.clear();
@@ -98,7 +100,9 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
 {
     Updater emergency (keyboard (61, 1.16, true), true);
     ASSERT_TRUE (emergency.start());
-    ASSERT_TRUE (test::pumpUntil ([&] { return emergency.finished(); }, 120000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return emergency.finished(); },
+                                  120000));
 
     EXPECT_TRUE (emergency.log.errors.empty());
     EXPECT_EQ (emergency.log.statuses, (std::vector<int> { 0, 5, 6, 7, 10, 0 })); // never startingEmergencyUpdate
@@ -110,7 +114,7 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     EXPECT_EQ (emergency.keyboard->getFlashedImage (FirmwareStreamChecker::Image::assets), embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize));
     EXPECT_EQ (emergency.keyboard->getFirmwareVersion(), 1.25);
     EXPECT_EQ (emergency.keyboard->getUserData(), SimulatedKeyboard::factoryDataFor (61)); // nothing restored
-    EXPECT_NE (emergency.engine->getDetection(), nullptr);                                  // polling again
+    EXPECT_NE (emergency.engine->getDetection(), nullptr);                                 // polling again
 }
 
 TEST (UpdateSequence, AnEmergencyUpdateWithNoKeyboardFoundEndsAsUnavailable)
@@ -119,7 +123,8 @@ TEST (UpdateSequence, AnEmergencyUpdateWithNoKeyboardFoundEndsAsUnavailable)
     updater.keyboard->unplug();
     updater.engine->beginUpdate();
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return ! updater.log.errors.empty(); }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! updater.log.errors.empty(); }));
     EXPECT_EQ (updater.log.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_FALSE (updater.engine->isBusy());
 }
@@ -131,7 +136,9 @@ TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
     ASSERT_TRUE (app.start());
     ASSERT_TRUE (assets.start());
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return app.finished() && assets.finished(); }, 60000));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return app.finished() && assets.finished(); },
+                                  60000));
 
     for (auto* u : { &app, &assets })
     {

@@ -40,7 +40,8 @@ TEST (VirtualMidiPortSystem, InputsDeliverInOrderOnTheirOwnThreadOnlyWhileStarte
     for (int note = 10; note < 60; ++note)
         ports->sendFromDevice (id, noteOn (note));
 
-    ASSERT_TRUE (test::pumpUntil ([&] { return callback.received.size() == 50; }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return callback.received.size() == 50; }));
 
     auto received = callback.received.get();
 
@@ -61,7 +62,8 @@ TEST (VirtualMidiPortSystem, AnUnpluggedPortGoesSilentAndAPortOfTheSameNameIsANe
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     std::atomic<int> received { 0 };
     auto inId = ports->addInputPort ("KEYS");
-    auto outId = ports->addOutputPort ("KEYS", [&] (const juce::MidiMessage&) { ++received; });
+    auto outId = ports->addOutputPort ("KEYS", [&] (const juce::MidiMessage&)
+                                       { ++received; });
 
     CollectingCallback callback;
     auto input = ports->openInput (0, callback);
@@ -77,7 +79,8 @@ TEST (VirtualMidiPortSystem, AnUnpluggedPortGoesSilentAndAPortOfTheSameNameIsANe
     output->sendMessageNow (noteOn (5));
 
     inId = ports->addInputPort ("KEYS");
-    ports->addOutputPort ("KEYS", [&] (const juce::MidiMessage&) { ++received; });
+    ports->addOutputPort ("KEYS", [&] (const juce::MidiMessage&)
+                          { ++received; });
     ports->sendFromDevice (inId, noteOn (6));
     output->sendMessageNow (noteOn (6));
 
@@ -90,9 +93,11 @@ TEST (VirtualMidiPortSystem, PortsMayShareANameAndAreOpenedByIndex)
 {
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     std::atomic<int> first { 0 }, second { 0 };
-    ports->addOutputPort ("SAME", [&] (const juce::MidiMessage&) { ++first; });
+    ports->addOutputPort ("SAME", [&] (const juce::MidiMessage&)
+                          { ++first; });
     ports->addOutputPort ("OTHER", nullptr);
-    ports->addOutputPort ("SAME", [&] (const juce::MidiMessage&) { ++second; });
+    ports->addOutputPort ("SAME", [&] (const juce::MidiMessage&)
+                          { ++second; });
 
     EXPECT_EQ (ports->getOutputNames(), juce::StringArray ("SAME", "OTHER", "SAME"));
 
@@ -112,8 +117,7 @@ TEST (VirtualMidiPortSystem, AnOutputSendReturnsOnlyOnceTheDeviceHasTakenTheMess
                           {
                               receiverThread = std::this_thread::get_id();
                               juce::Thread::sleep (20); // a slow link
-                              taken.assign (m.getRawData(), m.getRawData() + m.getRawDataSize());
-                          });
+                              taken.assign (m.getRawData(), m.getRawData() + m.getRawDataSize()); });
 
     auto output = ports->openOutput (0);
     output->sendMessageNow (test::sysex ({ 0xF0, 0x01, 0x02, 0xF7 }));
@@ -147,7 +151,8 @@ TEST (VirtualMidiPortSystem, RecordsTrafficInBothDirectionsWithMicrosecondTimes)
 {
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     test::SharedList<VirtualMidiPortSystem::TrafficRecord> records;
-    ports->setTrafficObserver ([&] (const auto& r) { records.add (r); });
+    ports->setTrafficObserver ([&] (const auto& r)
+                               { records.add (r); });
 
     const auto inId = ports->addInputPort ("MIDIIN3 (KEYS)");
     ports->addOutputPort ("KEYS", nullptr);
@@ -178,15 +183,18 @@ TEST (VirtualMidiPortSystem, UnpluggingWaitsForAReceiverBusyOnAnotherThreadButNo
                                               {
                                                   inReceiver.signal();
                                                   release.wait (5000);
-                                                  receiverDone = true;
-                                              });
+                                                  receiverDone = true; });
     auto slow = ports->openOutput (0);
-    std::thread sender ([&] { slow->sendMessageNow (noteOn (1)); });
+    std::thread sender ([&]
+                        { slow->sendMessageNow (noteOn (1)); });
     ASSERT_TRUE (inReceiver.wait (5000));
 
     std::atomic<bool> removed { false };
-    std::thread remover ([&] { ports->removePort (slowId); removed = true; });
-    EXPECT_FALSE (test::pumpUntil ([&] { return removed.load(); }, 50));
+    std::thread remover ([&]
+                         { ports->removePort (slowId); removed = true; });
+    EXPECT_FALSE (test::pumpUntil ([&]
+                                   { return removed.load(); },
+                                   50));
 
     release.signal();
     sender.join();
@@ -196,7 +204,8 @@ TEST (VirtualMidiPortSystem, UnpluggingWaitsForAReceiverBusyOnAnotherThreadButNo
     // A device that unplugs itself while it handles a message, as a keyboard does when
     // told to restart.
     int selfId = 0;
-    selfId = ports->addOutputPort ("SELF", [&] (const juce::MidiMessage&) { ports->removePort (selfId); });
+    selfId = ports->addOutputPort ("SELF", [&] (const juce::MidiMessage&)
+                                   { ports->removePort (selfId); });
     ports->openOutput (0)->sendMessageNow (noteOn (2));
     EXPECT_TRUE (ports->getOutputNames().isEmpty());
 }

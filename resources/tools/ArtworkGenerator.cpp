@@ -5,8 +5,8 @@
 //
 //   artwork_generator OUTPUT_FOLDER WINDOWS_ICON_FILE
 
-#include <juce_graphics/juce_graphics.h>
 #include <juce_events/juce_events.h>
+#include <juce_graphics/juce_graphics.h>
 
 #include <iostream>
 

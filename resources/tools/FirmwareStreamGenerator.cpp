@@ -102,7 +102,8 @@ size_t measure (const ImageLayout& image, size_t records, size_t dataBytes)
 {
     size_t size = 0, lines = 0;
 
-    if (! layOut (image, records, dataBytes, [&] (int, uint32_t, size_t length, uint32_t* = nullptr) { size += 11 + 2 * length; ++lines; }))
+    if (! layOut (image, records, dataBytes, [&] (int, uint32_t, size_t length, uint32_t* = nullptr)
+                  { size += 11 + 2 * length; ++lines; }))
         return 0;
 
     return size + 2 * (lines - 1);
@@ -159,8 +160,7 @@ std::string makeText (const ImageLayout& image)
                             if (! text.empty())
                                 text += "\r\n";
 
-                            text += record (type, type == 0 ? address & 0xFFFF : 0, payload);
-                        });
+                            text += record (type, type == 0 ? address & 0xFFFF : 0, payload); });
 
                 return text;
             }
