@@ -419,3 +419,25 @@ TEST (Restore, TheOldFirmwareAdaptationMovesPresetsSixToTwentyNineUpTwoPlaces)
     for (int p = 0; p < 30; ++p)
         EXPECT_EQ (presets[(size_t) p].front()[12], p < 6 ? p : p + 2) << p;
 }
+
+TEST (Restore, AKeyboardWhoseVersionIsUnknownIsTreatedAsOld)
+{
+    for (auto [version, expectedPresets] : { std::pair (0.0, 30u), std::pair (1.15, 30u), std::pair (1.16, 32u), std::pair (1.25, 32u) })
+    {
+        Rig rig (keyboardSettings (49));
+        auto& state = rig.engine->getState();
+        state.version = version;
+
+        for (int p = 0; p < 32; ++p)
+            state.presets.push_back ({ { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 } });
+
+        rig.engine->startPresetsRestore();
+
+        {
+            const juce::ScopedLock sl (state.userDataLock);
+            EXPECT_EQ (state.presets.size(), expectedPresets) << version;
+        }
+
+        rig.engine->reset (true);
+    }
+}
