@@ -46,7 +46,8 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
 
     for (int i = 0; i < args.size(); ++i)
     {
-        const auto& a = args[i];
+        const auto flagIndex = i;
+        const auto a = args[i];
         const auto value = args[i + 1];
         auto takesValue = [&]
         { ++i; return value.isNotEmpty(); };
@@ -73,7 +74,7 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.timeoutSeconds = value.getIntValue();
         else
         {
-            problem = "cannot use '" + a + (i < args.size() && args[i] != a ? " " + args[i] : juce::String()) + "'";
+            problem = "cannot use '" + args.joinIntoString (" ", flagIndex, i - flagIndex + 1) + "'";
             return {};
         }
     }
