@@ -223,8 +223,6 @@ void ApplicationEngine::stopUpdate (int code)
 void ApplicationEngine::reset (bool restartDetection)
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    ++resetCount;
-
     detection.reset();
 
     if (restartDetection)
@@ -247,6 +245,10 @@ void ApplicationEngine::reset (bool restartDetection)
 
     globalsRetriever.reset();
     presetRetriever.reset();
+
+    // Counted once every worker has ended: a report that a worker made while it was
+    // being stopped belongs to the work dropped here, and is ignored when it arrives.
+    ++resetCount;
 
     backupFolder = {};
     setStatus (EngineStatus::idle, 0.0);
