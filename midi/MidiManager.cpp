@@ -131,6 +131,12 @@ void MidiManager::addListener (Listener* listener)
     listeners.addIfNotAlreadyThere (listener);
 }
 
+int MidiManager::getNumListeners()
+{
+    const std::lock_guard<std::mutex> guard (listenerMutex);
+    return listeners.size();
+}
+
 void MidiManager::removeListener (Listener* listener)
 {
     std::unique_lock<std::mutex> guard (listenerMutex);

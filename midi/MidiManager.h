@@ -75,6 +75,9 @@ public:
     int getNumOpenInputs() const noexcept { return numOpenInputs.load(); }
     int getNumOpenOutputs() const noexcept { return numOpenOutputs.load(); }
 
+    /** How many listeners are registered now. */
+    int getNumListeners();
+
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
     void handlePartialSysexMessage (juce::MidiInput*, const juce::uint8*, int, double) override {}
 

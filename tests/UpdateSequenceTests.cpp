@@ -11,6 +11,8 @@ class StatusLog final : public ApplicationEngine::Listener
 public:
     void statusChanged (int s) override
     {
+        completed = completed || s == EngineStatus::completed;
+
         if (statuses.empty() || statuses.back() != s)
             statuses.push_back (s);
 
@@ -30,6 +32,7 @@ public:
 
     bool heard (int status) const { return std::find (statuses.begin(), statuses.end(), status) != statuses.end(); }
 
+    bool completed = false;
     std::vector<int> statuses, errors;
     std::vector<double> progress;
     std::map<int, double> progressOnEntering;
@@ -67,7 +70,7 @@ struct Updater
         return true;
     }
 
-    bool finished() const { return ! log.errors.empty() || (log.heard (EngineStatus::completed) && ! engine->isBusy()); }
+    bool finished() const { return ! log.errors.empty() || (log.completed && ! engine->isBusy()); }
 
     const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
@@ -148,4 +151,71 @@ TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
     }
 
     EXPECT_TRUE (assets.log.heard (EngineStatus::sendingAssets));
+}
+
+namespace
+{
+long processStatusField (const char* field)
+{
+    juce::StringArray lines;
+    lines.addLines (juce::File ("/proc/self/status").loadFileAsString());
+
+    for (auto& line : lines)
+        if (line.startsWith (field))
+            return line.fromFirstOccurrenceOf (":", false, false).trim().getLargeIntValue();
+
+    return -1;
+}
+} // namespace
+
+TEST (UpdateSequence, UpdatesInARowLeaveNothingBehind)
+{
+    Updater updater (keyboard (49, 1.16, true), true);
+    long threadsAfterFirst = 0, memoryAfterSecond = 0;
+    int listenersAfterFirst = 0;
+
+    for (int update = 0; update < 10; ++update)
+    {
+        ASSERT_TRUE (updater.start()) << update;
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return updater.finished(); },
+                                      60000))
+            << update;
+        ASSERT_TRUE (updater.log.errors.empty()) << update;
+
+        // The keyboard is back in its update mode for the next round, as the user would
+        // start it by hand; the updater is idle and polling.
+        updater.log.completed = false;
+        updater.keyboard.reset();
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return updater.manager->getNumOpenOutputs() == 0; }));
+        auto settings = keyboard (49, 1.16, true);
+        updater.keyboard = std::make_unique<SimulatedKeyboard> (updater.ports, settings);
+        updater.engine->setEmergencyMode (true);
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return updater.manager->getNumOpenOutputs() == 1; },
+                                      5000));
+        test::pumpFor (100);
+
+        const auto threads = processStatusField ("Threads:");
+        const auto listeners = updater.manager->getNumListeners();
+
+        if (update == 0)
+        {
+            threadsAfterFirst = threads;
+            listenersAfterFirst = listeners;
+        }
+
+        EXPECT_EQ (threads, threadsAfterFirst) << update;
+        EXPECT_EQ (listeners, listenersAfterFirst) << update;
+
+        if (update == 1)
+            memoryAfterSecond = processStatusField ("VmRSS:");
+    }
+
+#if ! defined(__SANITIZE_ADDRESS__) && ! defined(__SANITIZE_THREAD__)
+    // Each update copies both images and the keyboard keeps what it flashed: some 40 MB
+    // come and go each time, but nothing may pile up.
+    EXPECT_LT (processStatusField ("VmRSS:") - memoryAfterSecond, 16 * 1024) << "kB";
+#endif
 }
