@@ -3,6 +3,7 @@
 // global requests x 1 ms, 14 restored globals x 2 ms, 12,352 restored preset messages x
 // 3 ms) plus the keyboard's own restart delays; and reports the peak resident memory.
 
+#include "BenchSupport.h"
 #include "engine/ApplicationEngine.h"
 #include "sim/SimulatedKeyboard.h"
 
@@ -13,8 +14,7 @@
 
 namespace
 {
-const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware",
-                                    "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
+const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
 
 struct StepTimes final : public ApplicationEngine::Listener
 {
@@ -49,24 +49,19 @@ int main()
     StepTimes times;
     engine->addListener (&times);
 
-    auto runUntil = [] (const std::function<bool()>& condition, double seconds)
-    {
-        const auto end = juce::Time::getMillisecondCounterHiRes() + seconds * 1000.0;
-
-        while (! condition() && juce::Time::getMillisecondCounterHiRes() < end)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (5);
-
-        return condition();
-    };
-
-    if (! runUntil ([&] { return engine->getState().version > 0.0; }, 10.0))
+    if (! bench::runUntil ([&]
+                           { return engine->getState().version > 0.0; },
+                           10.0))
         return 1;
 
     times.entered.clear();
     const auto started = juce::Time::getMillisecondCounterHiRes();
     engine->beginUpdate();
 
-    if (! runUntil ([&] { return times.error >= 0 || times.entered.count (EngineStatus::completed) > 0; }, 600.0) || times.error >= 0)
+    if (! bench::runUntil ([&]
+                           { return times.error >= 0 || times.entered.count (EngineStatus::completed) > 0; },
+                           600.0)
+        || times.error >= 0)
     {
         std::cerr << "the update did not complete\n";
         return 1;
