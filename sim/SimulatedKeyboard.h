@@ -29,10 +29,12 @@ public:
     {
         int replyLatencyMs = 0; // before each answer
         int processingMs = 0;   // for every message received
-        // Ports away while restarting; longer than a pass of the updater's port poll
-        // (50 ms), as a real keyboard's restart is, so that the updater sees them go.
-        int updateModeEntryMs = 150; // into update mode
-        int rebootMs = 200;          // into the new firmware
+        // Ports away while restarting. A real keyboard takes seconds; this must be well
+        // over a pass of the updater's port poll (50 ms) even when a loaded machine
+        // (sanitizers, many updates side by side) delays the poll, or the updater never
+        // sees the ports go and waits for ever for them to come back.
+        int updateModeEntryMs = 500; // into update mode
+        int rebootMs = 600;          // into the new firmware
         int linkBytesPerSecond = 0;  // how fast bytes cross the USB link; 0: at once
 
         /** "fast" (the default, for tests) or "realistic" (for the demo and benchmarks). */
