@@ -81,7 +81,8 @@ SimulatedKeyboard::SimulatedKeyboard (VirtualMidiPortSystem::Ptr portSystem, Set
     jassert (settings.replyInput >= 0 && settings.replyInput <= 3);
 
     if (settings.traceFile != juce::File())
-        trace = std::make_unique<TrafficTrace> (settings.traceFile);
+        trace = std::make_unique<TrafficTrace> (settings.traceFile, [this]
+                                                { return ports->getMicroseconds(); });
 
     updateMode = settings.startsInUpdateMode;
     startThread();
@@ -233,7 +234,7 @@ void SimulatedKeyboard::receive (const juce::String& port, const juce::MidiMessa
     const auto size = (size_t) message.getRawDataSize();
 
     if (trace != nullptr)
-        trace->write (ports->getMicroseconds(), true, port, raw, size);
+        trace->write (true, port, raw, size);
 
     waitForLink (size);
 
@@ -531,7 +532,7 @@ void SimulatedKeyboard::send (const Bytes& message)
     waitForLink (message.size());
 
     if (trace != nullptr)
-        trace->write (ports->getMicroseconds(), false, portName, message.data(), message.size());
+        trace->write (false, portName, message.data(), message.size());
 
     ports->sendFromDevice (id, juce::MidiMessage (message.data(), (int) message.size()));
 }

@@ -2,6 +2,7 @@
 
 #include <juce_core/juce_core.h>
 
+#include <functional>
 #include <mutex>
 
 /** The simulated keyboard's traffic written as JSON Lines, one object per write:
@@ -14,13 +15,17 @@ public:
     /** Starts a new trace file, replacing one that exists. The file is complete once
         the trace is deleted.
     */
-    explicit TrafficTrace (const juce::File& file);
+    TrafficTrace (const juce::File& file, std::function<juce::int64()> microsecondClock);
 
     bool isOpen() const noexcept { return stream != nullptr; }
 
-    void write (juce::int64 microseconds, bool toKeyboard, const juce::String& portName, const juce::uint8* data, size_t size);
+    /** Stamps the line when it is written, so that the file is in time order whichever
+        thread writes.
+    */
+    void write (bool toKeyboard, const juce::String& portName, const juce::uint8* data, size_t size);
 
 private:
+    const std::function<juce::int64()> clock;
     std::mutex mutex;
     std::unique_ptr<juce::FileOutputStream> stream;
 
