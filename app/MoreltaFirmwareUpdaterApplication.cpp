@@ -11,6 +11,7 @@ const char* const updateInProgressText = "Update in progress. Exiting the applic
 const char* const updateCompleteText = "Firmware Update Complete.";
 const char* const backupErrorText = "There was an error reading or writing to the user data backup.";
 const char* const updateAbortedText = "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support.";
+const char* const emergencyInstructionsText = "To perform an emergency update:\n1. Power MORELTA keyboard while holding ENTER + FULL LEVEL\n2. Press SHIFT when instructed on MORELTA keyboard screen.\n3. Press OK here to continue.";
 } // namespace
 
 MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication()
@@ -27,10 +28,12 @@ MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication (Environmen
 
 MoreltaFirmwareUpdaterApplication::~MoreltaFirmwareUpdaterApplication()
 {
-    // In this order: the command manager, the engine, then the port manager.
+    // In this order: the command manager, the engine, the window, then the port manager.
     commandManager.reset();
     engine = nullptr;
+    mainWindow = nullptr;
     midiManager = nullptr;
+    defaultLook.reset();
 }
 
 const juce::String MoreltaFirmwareUpdaterApplication::getApplicationName()
@@ -46,14 +49,21 @@ const juce::String MoreltaFirmwareUpdaterApplication::getApplicationVersion()
 void MoreltaFirmwareUpdaterApplication::initialise (const juce::String&)
 {
     emergencyMode = false;
+    defaultLook = std::make_unique<FontSubstitutingLook::ScopedDefault>();
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
     commandManager = std::make_unique<juce::ApplicationCommandManager>();
     midiManager = new MidiManager (environment.midiPorts);
     engine = new ApplicationEngine (midiManager);
-
-    // The commands are registered here, and the window created after the listener below.
+    commandManager->registerAllCommandsForTarget (this);
     engine->addListener (this);
+
+    // Added after the application, so the window hears each notification first.
+    MainWindowComponent::Ptr component = new MainWindowComponent (*commandManager);
+    engine->addListener (component.get());
+    mainWindow = new MainWindow (component);
+
+    // The window is on screen before the lock alert comes up.
     engine->setEmergencyMode (emergencyMode);
 
     while (! checkCompanionLock())
@@ -102,6 +112,47 @@ void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
 void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
 {
     endUpdate (error == EngineError::backupDataError ? backupErrorText : updateAbortedText);
+}
+
+void MoreltaFirmwareUpdaterApplication::getAllCommands (juce::Array<juce::CommandID>& commands)
+{
+    commands.add (ApplicationCommandIDs::updateCommandID, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+}
+
+void MoreltaFirmwareUpdaterApplication::getCommandInfo (juce::CommandID command, juce::ApplicationCommandInfo& result)
+{
+    if (command == ApplicationCommandIDs::updateCommandID)
+        result.setInfo ("Update", {}, "General", 0);
+    else if (command == ApplicationCommandIDs::toggleEmergencyModeCommandID)
+        result.setInfo ("Toggle EmergencyMode", {}, "General", 0);
+    else
+        return;
+
+    result.setActive (engine != nullptr && ! engine->isBusy());
+}
+
+bool MoreltaFirmwareUpdaterApplication::perform (const InvocationInfo& info)
+{
+    if (info.commandID == ApplicationCommandIDs::updateCommandID)
+    {
+        performUpdate();
+    }
+    else if (info.commandID == ApplicationCommandIDs::toggleEmergencyModeCommandID)
+    {
+        emergencyMode = ! emergencyMode;
+        engine->setEmergencyMode (emergencyMode);
+    }
+
+    return true;
+}
+
+void MoreltaFirmwareUpdaterApplication::performUpdate()
+{
+    if (emergencyMode && ! askOkCancel (emergencyInstructionsText))
+        return;
+
+    // Checks again that the engine is idle: the instructions ran a message loop.
+    engine->beginUpdate();
 }
 
 void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText)

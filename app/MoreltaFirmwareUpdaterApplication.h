@@ -1,13 +1,17 @@
 #pragma once
 
+#include "app/ApplicationCommandIDs.h"
 #include "engine/ApplicationEngine.h"
 #include "platform/ExclusiveFileLock.h"
+#include "platform/FontSubstitutingLook.h"
+#include "ui/MainWindow.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
-/** The application object: builds the MIDI port manager and the engine, refuses to run
-    while the companion software holds its in-use lock file, guards quitting during an
-    update and shows the final alert of each update.
+/** The application object: builds the MIDI port manager, the engine and the window,
+    refuses to run while the companion software holds its in-use lock file, performs the
+    "Update" and "Toggle EmergencyMode" commands, guards quitting during an update and
+    shows the final alert of each update.
 */
 class MoreltaFirmwareUpdaterApplication : public juce::JUCEApplication,
                                           public ApplicationEngine::Listener
@@ -45,6 +49,12 @@ public:
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
 
+    // juce::ApplicationCommandTarget: the two commands, active only while the engine is
+    // not busy.
+    void getAllCommands (juce::Array<juce::CommandID>& commands) override;
+    void getCommandInfo (juce::CommandID command, juce::ApplicationCommandInfo& result) override;
+    bool perform (const InvocationInfo& info) override;
+
     /** Returns whether the companion software leaves the updater free to run; while the
         updater runs it holds the lock file itself.
     */
@@ -54,6 +64,8 @@ public:
     MidiManager* getMidiManager() const noexcept { return midiManager.get(); }
     bool isEmergencyMode() const noexcept { return emergencyMode; }
     bool holdsCompanionLock() const noexcept { return lockFile.isHeld(); }
+    MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
+    juce::ApplicationCommandManager* getCommandManager() const noexcept { return commandManager.get(); }
 
 protected:
     // The alert boxes and the quit, overridden by tests so that nothing waits for a click.
@@ -68,9 +80,14 @@ protected:
 
 private:
     void endUpdate (const juce::String& alertText);
+    void performUpdate();
+
+    // Outlives the window: every font the window draws is resolved through it.
+    std::unique_ptr<FontSubstitutingLook::ScopedDefault> defaultLook;
 
     Environment environment;
     MidiManager::Ptr midiManager;
+    MainWindow::Ptr mainWindow;
     ApplicationEngine::Ptr engine;
     std::unique_ptr<juce::ApplicationCommandManager> commandManager;
     ExclusiveFileLock lockFile;

@@ -529,16 +529,16 @@ juce::String ApplicationEngine::backupFolderName (juce::Time time)
     return time.toString (true, true, true, false).removeCharacters (":");
 }
 
+juce::File ApplicationEngine::modelBackupFolder (const juce::File& userData, int model)
+{
+    const auto folder = userData.getChildFile ("Ivra Professional");
+    const juce::String name (HardwareModel::nameOf (model));
+    return name.isEmpty() ? folder : folder.getChildFile (name);
+}
+
 void ApplicationEngine::buildBackupFolder (juce::Time now)
 {
-    static const char* const modelNames[] = { "MORELTA25", "MORELTA49", "MORELTA61" };
-
-    auto folder = userDataFolder.getChildFile ("Ivra Professional");
-
-    if (juce::isPositiveAndBelow ((int) state->model, 3))
-        folder = folder.getChildFile (modelNames[(int) state->model]);
-
-    folder = folder.getChildFile (backupFolderName (now));
+    const auto folder = modelBackupFolder (userDataFolder, state->model).getChildFile (backupFolderName (now));
     backupFolder = folder.getFullPathName();
 
     // A failure here shows when the files are written.

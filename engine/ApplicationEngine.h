@@ -110,6 +110,11 @@ public:
 
     juce::String getBackupFolder() const { return backupFolder; }
 
+    /** The folder, under the user data folder, that holds the time-stamped backups of a
+        model; for an unknown model the folder above those of the models.
+    */
+    static juce::File modelBackupFolder (const juce::File& userData, int model);
+
     /** "7 Dec 2026 30620am" for 3:06:20 in the morning of 7 December 2026. */
     static juce::String backupFolderName (juce::Time time);
 

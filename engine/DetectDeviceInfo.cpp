@@ -2,11 +2,6 @@
 
 #include "engine/DeviceMessages.h"
 
-namespace
-{
-const char* const modelNames[] = { "MORELTA25", "MORELTA49", "MORELTA61" };
-}
-
 ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (MidiManager::Ptr manager, ApplicationEngine* owner)
     : midiManager (std::move (manager))
     , engine (owner)
@@ -25,7 +20,7 @@ ApplicationEngine::DetectDeviceInfo::~DetectDeviceInfo()
 int ApplicationEngine::DetectDeviceInfo::modelFromPortName (const juce::String& port1Name)
 {
     for (int model = HardwareModel::morelta25; model <= HardwareModel::morelta61; ++model)
-        if (port1Name.contains (modelNames[model]))
+        if (port1Name.contains (HardwareModel::nameOf (model)))
             return model;
 
     return HardwareModel::unknown;

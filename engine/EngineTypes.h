@@ -41,4 +41,11 @@ enum : int
     morelta61 = 2,
     unknown = 3
 };
+
+/** "MORELTA25", "MORELTA49" or "MORELTA61"; empty for any other value. */
+inline const char* nameOf (int model)
+{
+    static const char* const names[] = { "MORELTA25", "MORELTA49", "MORELTA61" };
+    return model >= morelta25 && model <= morelta61 ? names[model] : "";
 }
+} // namespace HardwareModel

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <juce_gui_basics/juce_gui_basics.h>
+
+/** The application's two commands; the window invokes them, the application performs
+    them.
+*/
+namespace ApplicationCommandIDs
+{
+enum : juce::CommandID
+{
+    updateCommandID = 0x200000,
+    toggleEmergencyModeCommandID = 0x200001
+};
+}

@@ -1,0 +1,267 @@
+#include "ui/MainWindowComponent.h"
+
+#include "resources/EmbeddedResources.h"
+#include "ui/SupportPage.h"
+
+namespace
+{
+const char* const deviceNotFoundText = "Device not found. Connect keyboard to perform update.";
+const char* const closeOtherAppsText = "IMPORTANT: Before using this app, close all other MIDI apps, including ZOQ.\n\n";
+const char* const presetsReplacedText = "This firmware update will replace the last two user presets with presets for TRQ and Studio One. It will not affect your other presets.\nIf you need to restore those last two user presets after the update, please contact our technical support team at: ";
+const char* const backedUpToText = "Your presets will be backed up to: ";
+
+// Firmware before this version loses its last two presets in the update.
+constexpr double presetNoticeVersion = 1.16;
+
+const juce::Colour white (0xFFFFFFFF);
+
+struct StepDisplay
+{
+    const char* text;
+    bool buttonEnabled;
+    bool resetsProgress;
+};
+
+// By engine status, 0 (idle) to 10 (completed).
+const StepDisplay steps[] = {
+    { " ", true, true },
+    { "Backing up global data", false, false },
+    { "Backing up preset data", false, false },
+    { "", false, false },
+    { "Erasing current firmware", false, false },
+    { "Sending app firmware", false, false },
+    { "Sending assets firmware", false, false },
+    { "Waiting for device to reboot.", false, false },
+    { "Restoring Global Data", false, false },
+    { "Restoring Preset Data", false, false },
+    { "Update complete", true, true },
+};
+
+juce::Image imageFrom (const char* data, int size)
+{
+    return juce::ImageCache::getFromMemory (data, size);
+}
+
+std::unique_ptr<juce::Label> makeLabel (const juce::Font& font, const juce::String& text, int width, int height, int justification)
+{
+    auto label = std::make_unique<juce::Label> (juce::String(), juce::String());
+    label->setColour (juce::Label::textColourId, white);
+    label->setText (text, juce::dontSendNotification);
+    label->setSize (width, height);
+    label->setFont (font);
+    label->setJustificationType (juce::Justification (justification));
+    return label;
+}
+} // namespace
+
+//==============================================================================
+MainWindowComponent::GenericBackgroundComponent::GenericBackgroundComponent()
+{
+    using namespace EmbeddedResources;
+    const auto sizeTemplate = imageFrom (MoreltaFirmwareUpdater_Background_61_png, MoreltaFirmwareUpdater_Background_61_pngSize);
+
+    auto makePicture = [this] (const juce::Image& image)
+    {
+        auto picture = std::make_unique<juce::ImageComponent>();
+        picture->setImage (image);
+        picture->setSize (image.getWidth(), image.getHeight());
+        addAndMakeVisible (*picture);
+        return picture;
+    };
+
+    logo = makePicture (imageFrom (IvraLogo_png, IvraLogo_pngSize));
+    lockup = makePicture (imageFrom (MoreltaLockup_png, MoreltaLockup_pngSize));
+    setSize (sizeTemplate.getWidth(), sizeTemplate.getHeight());
+}
+
+void MainWindowComponent::GenericBackgroundComponent::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (0xFF000000));
+}
+
+void MainWindowComponent::GenericBackgroundComponent::resized()
+{
+    logo->setTopLeftPosition (20, 270);
+    lockup->setTopLeftPosition (20, 10);
+}
+
+//==============================================================================
+MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manager)
+    : commandManager (manager)
+{
+    using namespace EmbeddedResources;
+    const auto sizeTemplate = imageFrom (MoreltaFirmwareUpdater_Background_61_png, MoreltaFirmwareUpdater_Background_61_pngSize);
+
+    background = std::make_unique<GenericBackgroundComponent>();
+    addAndMakeVisible (*background);
+
+    const auto transparent = juce::Colour (0x00FFFFFF);
+    updateButton = std::make_unique<juce::ImageButton> (juce::String());
+    updateButton->setImages (true, false, true, imageFrom (MoreltaFirmwareUpdater_UpdateButton_Normal_png, MoreltaFirmwareUpdater_UpdateButton_Normal_pngSize), 1.0f, transparent, imageFrom (MoreltaFirmwareUpdater_UpdateButton_Hover_png, MoreltaFirmwareUpdater_UpdateButton_Hover_pngSize), 1.0f, transparent, imageFrom (MoreltaFirmwareUpdater_UpdateButton_Press_png, MoreltaFirmwareUpdater_UpdateButton_Press_pngSize), 1.0f, transparent, 0.0f);
+
+    const auto frame = imageFrom (MoreltaFirmwareUpdater_ProgressBar_png, MoreltaFirmwareUpdater_ProgressBar_pngSize);
+    progressDisplay = std::make_unique<ProgressDisplayWithBackground> (frame);
+    progressDisplay->setSize (frame.getWidth(), frame.getHeight());
+
+    updateButton->addListener (this);
+
+    statusLabel = makeLabel (juce::Font ("Arial", 12.0f, juce::Font::plain), deviceNotFoundText, 350, 100, 8);
+    currentVersionLabel = makeLabel (juce::Font (16.0f, juce::Font::plain), "Current Version: ", 300, 25, 9);
+    updateVersionLabel = makeLabel (juce::Font (16.0f, juce::Font::plain), "Update Version: " + juce::String (updateVersion), 300, 25, 9);
+    addAndMakeVisible (*statusLabel);
+
+    setLookAndFeel (&customLook);
+    background->toBack();
+
+    emergencyLabel = makeLabel (juce::Font (14.0f, juce::Font::plain), "Emergency Update", 100, 15, 9);
+    addChildComponent (*emergencyLabel);
+
+    addKeyListener (this);
+    setSize (sizeTemplate.getWidth(), sizeTemplate.getHeight());
+}
+
+MainWindowComponent::~MainWindowComponent()
+{
+    removeKeyListener (this);
+    updateButton->removeListener (this);
+
+    // The look goes before the children: none may be left pointing at it.
+    setLookAndFeel (nullptr);
+}
+
+void MainWindowComponent::resized()
+{
+    statusLabel->setTopLeftPosition (25, 90);
+    progressDisplay->setTopLeftPosition (25, 190);
+    currentVersionLabel->setTopLeftPosition (25, 225);
+    updateVersionLabel->setTopLeftPosition (220, 225);
+    updateButton->setTopLeftPosition (175, 250);
+    emergencyLabel->setTopLeftPosition (getWidth() - emergencyLabel->getWidth(), getHeight() - emergencyLabel->getHeight());
+}
+
+//==============================================================================
+void MainWindowComponent::statusChanged (int status)
+{
+    const StepDisplay other { "", false, false };
+    const auto& step = juce::isPositiveAndBelow (status, (int) std::size (steps)) ? steps[status] : other;
+
+    updateButton->setEnabled (step.buttonEnabled);
+
+    if (step.resetsProgress)
+        progressDisplay->progress = 0.0;
+
+    statusLabel->setText (juce::String ("Status: ") + step.text, juce::dontSendNotification);
+}
+
+void MainWindowComponent::progressChanged (double progress)
+{
+    progressDisplay->progress = progress;
+}
+
+void MainWindowComponent::errorOccurred (int)
+{
+    progressDisplay->progress = 0.0;
+    updateButton->setEnabled (true);
+}
+
+void MainWindowComponent::firmwareVersionChanged (double version)
+{
+    firmwareVersion = version;
+
+    if (version < 1.0)
+    {
+        currentVersionLabel->setText ({}, juce::dontSendNotification);
+        return;
+    }
+
+    currentVersionLabel->setText ("Current Firmware: " + juce::String (version, 2), juce::dontSendNotification);
+    showDeviceInfo();
+}
+
+void MainWindowComponent::hardwareModelChanged (int model)
+{
+    hardwareModel = model;
+
+    using namespace EmbeddedResources;
+    juce::Image picture;
+
+    switch (model)
+    {
+        case HardwareModel::morelta25:
+            picture = imageFrom (MoreltaFirmwareUpdater_Background_25_png, MoreltaFirmwareUpdater_Background_25_pngSize);
+            break;
+        case HardwareModel::morelta49:
+            picture = imageFrom (MoreltaFirmwareUpdater_Background_49_png, MoreltaFirmwareUpdater_Background_49_pngSize);
+            break;
+        case HardwareModel::morelta61:
+            picture = imageFrom (MoreltaFirmwareUpdater_Background_61_png, MoreltaFirmwareUpdater_Background_61_pngSize);
+            break;
+        default:
+            // An unknown model keeps the picture of the last known one.
+            return;
+    }
+
+    removeChildComponent (background.get());
+
+    auto modelPicture = std::make_unique<juce::ImageComponent>();
+    modelPicture->setImage (picture);
+    modelPicture->setBounds (0, 0, picture.getWidth(), picture.getHeight());
+    background = std::move (modelPicture);
+    addAndMakeVisible (*background);
+
+    showDeviceInfo();
+}
+
+void MainWindowComponent::emergencyModeChanged (bool isOn)
+{
+    emergencyMode = isOn;
+    showDeviceInfo();
+}
+
+void MainWindowComponent::showDeviceInfo()
+{
+    juce::String notice (closeOtherAppsText);
+
+    if (! emergencyMode && firmwareVersion != 0.0)
+    {
+        if (firmwareVersion < presetNoticeVersion)
+            notice << presetsReplacedText << supportPageAddress;
+        else
+            notice << backedUpToText
+                   << ApplicationEngine::modelBackupFolder (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory), hardwareModel).getFullPathName();
+    }
+
+    statusLabel->setText (notice, juce::dontSendNotification);
+    emergencyLabel->setVisible (emergencyMode);
+
+    for (auto* control : { (juce::Component*) updateVersionLabel.get(), (juce::Component*) currentVersionLabel.get(), (juce::Component*) updateButton.get(), (juce::Component*) progressDisplay.get() })
+    {
+        control->setVisible (true);
+
+        if (control->getParentComponent() != this)
+            addAndMakeVisible (*control);
+    }
+
+    progressDisplay->progress = 0.0;
+    background->toBack();
+}
+
+//==============================================================================
+bool MainWindowComponent::keyPressed (const juce::KeyPress&, juce::Component*)
+{
+    invokeCommand (ApplicationCommandIDs::toggleEmergencyModeCommandID);
+    return true;
+}
+
+void MainWindowComponent::buttonClicked (juce::Button* button)
+{
+    if (button == updateButton.get())
+        invokeCommand (ApplicationCommandIDs::updateCommandID);
+}
+
+void MainWindowComponent::invokeCommand (juce::CommandID command)
+{
+    juce::ApplicationCommandTarget::InvocationInfo info (command);
+    info.invocationMethod = juce::ApplicationCommandTarget::InvocationInfo::direct;
+    commandManager.invoke (info, true);
+}
