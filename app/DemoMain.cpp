@@ -1,16 +1,66 @@
-#include "app/MoreltaFirmwareUpdaterApplication.h"
-#include "sim/VirtualMidiPortSystem.h"
+#include "app/DemoSession.h"
 
-// The updater on the virtual MIDI ports, for trying it without a keyboard.
+#include <iostream>
+
+// The updater on the virtual MIDI ports with a simulated keyboard, for trying it without
+// one. Its options: see DemoSession::usage.
 class MoreltaFirmwareUpdaterDemo final : public MoreltaFirmwareUpdaterApplication
 {
 public:
     MoreltaFirmwareUpdaterDemo()
-        : MoreltaFirmwareUpdaterApplication (Environment {
-            new VirtualMidiPortSystem(),
-            juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory) })
+        : MoreltaFirmwareUpdaterDemo (new VirtualMidiPortSystem())
     {
     }
+
+    void initialise (const juce::String& commandLine) override
+    {
+        juce::String problem;
+        auto options = DemoSession::parse (getCommandLineParameterArray(), problem);
+
+        if (! options.has_value())
+        {
+            std::cerr << problem << "\n"
+                      << DemoSession::usage;
+            setApplicationReturnValue (2);
+            quit();
+            return;
+        }
+
+        MoreltaFirmwareUpdaterApplication::initialise (commandLine);
+        session = std::make_unique<DemoSession> (*this, ports, std::move (*options));
+    }
+
+    void shutdown() override
+    {
+        session.reset();
+        MoreltaFirmwareUpdaterApplication::shutdown();
+    }
+
+protected:
+    bool askOkCancel (const juce::String& text) override
+    {
+        if (session == nullptr || ! session->isOnAutopilot())
+            return MoreltaFirmwareUpdaterApplication::askOkCancel (text);
+
+        std::cout << "asked, and answered OK: \"" << text.replace ("\n", " / ") << "\"" << std::endl;
+        return true;
+    }
+
+public:
+    // The demo may run beside an updater, or another demo.
+    bool moreThanOneInstanceAllowed() override { return true; }
+
+private:
+    explicit MoreltaFirmwareUpdaterDemo (VirtualMidiPortSystem::Ptr virtualPorts)
+        : MoreltaFirmwareUpdaterApplication (Environment {
+            virtualPorts,
+            juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory) })
+        , ports (virtualPorts)
+    {
+    }
+
+    VirtualMidiPortSystem::Ptr ports;
+    std::unique_ptr<DemoSession> session;
 };
 
 START_JUCE_APPLICATION (MoreltaFirmwareUpdaterDemo)

@@ -1,19 +1,45 @@
 #!/usr/bin/env bash
-# Sets up the machine, builds the updater and runs its main job, one whole firmware
-# update, against the simulated keyboard on the virtual MIDI ports (the headless runner;
-# the window comes with a later change). Options go to morelta-sim-update, see --help.
-#   scripts/run-demo.sh [--model 25|49|61] [--firmware 1.15] [--emergency] ...
-#   scripts/run-demo.sh --app   starts the updater application itself on the virtual ports
+# Sets up the machine, builds the updater and starts it on the virtual MIDI ports, with a
+# simulated keyboard plugged in a moment later (a MORELTA49 at firmware 1.15 unless told
+# otherwise): press "UPDATE FIRMWARE" and watch every step, with the real timing.
+#
+# Without a display, or with --autopilot, the updater presses the button itself once the
+# keyboard shows, saves a picture of the window at each step into the folder it names,
+# prints each step, checks the keyboard afterwards and exits 0 only if all went right.
+# Without a display it runs under Xvfb.
+#
+#   scripts/run-demo.sh [--model 25|49|61] [--firmware X.YY] [--emergency]
+#                       [--profile fast|realistic] [--autopilot] [--timeout SECONDS]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 
-"$root/scripts/setup.sh"
+autopilot=0
+args=()
+for a in "$@"; do
+    if [ "$a" = "--autopilot" ]; then
+        autopilot=1
+    else
+        args+=("$a")
+    fi
+done
 
-if [ "${1:-}" = "--app" ]; then
-    dir=$("$root/scripts/build.sh" release --target MoreltaFirmwareUpdaterDemo)
-    exec "$dir/MoreltaFirmwareUpdaterDemo_artefacts/Release/MORELTA Firmware Updater Demo"
+"$root/scripts/setup.sh"
+dir=$("$root/scripts/build.sh" release --target MoreltaFirmwareUpdaterDemo)
+app="$dir/MoreltaFirmwareUpdaterDemo_artefacts/Release/MORELTA Firmware Updater Demo"
+
+if [ -z "${DISPLAY:-}" ]; then
+    autopilot=1
 fi
 
-dir=$("$root/scripts/build.sh" release --target morelta-sim-update)
-exec "$dir/morelta-sim-update" "$@"
+if [ "$autopilot" = 1 ]; then
+    shots="$dir/demo-screenshots/$(date +%Y%m%d-%H%M%S)"
+    echo "pictures of the window go to $shots"
+    args+=(--autopilot "$shots")
+fi
+
+if [ -z "${DISPLAY:-}" ]; then
+    exec xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "$app" "${args[@]}"
+fi
+
+exec "$app" "${args[@]}"
