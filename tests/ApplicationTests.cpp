@@ -1,50 +1,19 @@
 #include "LockHolderProcess.h"
-#include "TestHelpers.h"
-#include "app/MoreltaFirmwareUpdaterApplication.h"
-#include "sim/VirtualMidiPortSystem.h"
+#include "TestApplication.h"
 
 #include <gtest/gtest.h>
+
+using test::TestApplication;
 
 namespace
 {
 const juce::String companionText = "ZOQ Software is currently running.  Please close ZOQ Software(Standalone and plugin versions) to proceed with the firmware update.";
 const juce::String busyQuitText = "Update in progress. Exiting the application while an update is in progress will leave the MORELTA keyboard in an unusable state.";
 
-/** The application with its alert boxes and its quit recorded instead of shown. */
-class TestApplication final : public MoreltaFirmwareUpdaterApplication
-{
-public:
-    explicit TestApplication (const juce::File& commonData)
-        : MoreltaFirmwareUpdaterApplication (Environment { new VirtualMidiPortSystem(), commonData })
-    {
-    }
-
-    std::vector<juce::String> questions, warnings;
-    std::function<bool (const juce::String&)> answer = [] (const juce::String&)
-    { return true; };
-    int quits = 0;
-
-protected:
-    bool askOkCancel (const juce::String& text) override
-    {
-        EXPECT_TRUE (test::isMessageThread());
-        questions.push_back (text);
-        return answer (text);
-    }
-
-    void showWarning (const juce::String& text) override
-    {
-        EXPECT_TRUE (test::isMessageThread());
-        warnings.push_back (text);
-    }
-
-    void quitApplication() override { ++quits; }
-};
-
 class EmergencyListener final : public ApplicationEngine::Listener
 {
 public:
-    void statusChanged (int) override {}
+    void statusChanged (int status) override { statuses.push_back (status); }
     void progressChanged (double) override {}
     void errorOccurred (int) override {}
     void firmwareVersionChanged (double) override {}
@@ -52,6 +21,7 @@ public:
     void emergencyModeChanged (bool on) override { heard.push_back (on); }
 
     std::vector<bool> heard;
+    std::vector<int> statuses;
 };
 
 class ApplicationTest : public ::testing::Test
@@ -249,4 +219,160 @@ TEST_F (ApplicationTest, EachErrorIsAnnouncedWithItsTextAndSwitchesEmergencyMode
         EXPECT_FALSE (a.getEngine()->getState().emergencyMode.load());
         EXPECT_FALSE (a.getEngine()->isBusy());
     }
+}
+
+//==============================================================================
+namespace
+{
+const juce::String emergencyInstructions = "To perform an emergency update:\n1. Power MORELTA keyboard while holding ENTER + FULL LEVEL\n2. Press SHIFT when instructed on MORELTA keyboard screen.\n3. Press OK here to continue.";
+
+/** As the window asks: asynchronously, then the message loop runs until it is done. */
+void invokeAsTheWindowDoes (TestApplication& a, juce::CommandID command)
+{
+    juce::ApplicationCommandTarget::InvocationInfo info (command);
+    info.invocationMethod = juce::ApplicationCommandTarget::InvocationInfo::direct;
+    a.getCommandManager()->invoke (info, true);
+    test::pumpFor (30);
+}
+
+bool isActive (TestApplication& a, juce::CommandID command)
+{
+    juce::ApplicationCommandInfo info (command);
+    a.getCommandInfo (command, info);
+    return (info.flags & juce::ApplicationCommandInfo::isDisabled) == 0;
+}
+} // namespace
+
+TEST_F (ApplicationTest, TheTwoCommandsAreRegisteredInOrderWithTheirNames)
+{
+    auto& a = start();
+    juce::Array<juce::CommandID> ids;
+    a.getAllCommands (ids);
+    EXPECT_EQ (ids, (juce::Array<juce::CommandID> { 0x200000, 0x200001 }));
+
+    const std::pair<juce::CommandID, juce::String> names[] = { { 0x200000, "Update" }, { 0x200001, "Toggle EmergencyMode" } };
+
+    for (auto& [id, name] : names)
+    {
+        const auto* info = a.getCommandManager()->getCommandForID (id);
+        ASSERT_NE (info, nullptr) << name;
+        EXPECT_EQ (info->shortName, name);
+        EXPECT_EQ (info->categoryName, "General");
+        EXPECT_TRUE (info->description.isEmpty());
+        EXPECT_TRUE (info->defaultKeypresses.isEmpty());
+        EXPECT_TRUE (isActive (a, id));
+    }
+}
+
+TEST_F (ApplicationTest, UpdateStartsAtOnceWithTheGlobalBackupWhenNotInEmergencyMode)
+{
+    auto& a = start();
+    test::pumpFor (20);
+    ASSERT_NE (a.getEngine()->getDetection(), nullptr);
+
+    EXPECT_TRUE (a.getCommandManager()->invokeDirectly (ApplicationCommandIDs::updateCommandID, false));
+
+    EXPECT_TRUE (a.questions.empty());
+    EXPECT_EQ (a.getEngine()->getState().status.load(), EngineStatus::backingUpGlobals);
+    EXPECT_TRUE (a.getEngine()->isBusy());
+    EXPECT_EQ (a.getEngine()->getDetection(), nullptr);
+}
+
+TEST_F (ApplicationTest, EmergencyUpdateShowsTheInstructionsAndCancelChangesNothing)
+{
+    auto& a = start();
+    EmergencyListener listener;
+    a.getEngine()->addListener (&listener);
+    invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+    ASSERT_TRUE (a.isEmergencyMode());
+
+    listener.statuses.clear();
+    a.answer = [] (const juce::String&)
+    { return false; };
+    invokeAsTheWindowDoes (a, ApplicationCommandIDs::updateCommandID);
+
+    EXPECT_EQ (a.questions, std::vector<juce::String> { emergencyInstructions });
+    EXPECT_EQ (a.getEngine()->getState().status.load(), EngineStatus::idle);
+    EXPECT_NE (a.getEngine()->getDetection(), nullptr);
+    EXPECT_TRUE (listener.statuses.empty());
+    EXPECT_TRUE (a.isEmergencyMode());
+}
+
+TEST_F (ApplicationTest, EmergencyUpdateAfterOkStartsSilentlyWithTheTransfer)
+{
+    auto& a = start();
+    EmergencyListener listener;
+    a.getEngine()->addListener (&listener);
+    invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+    listener.statuses.clear();
+
+    a.getCommandManager()->invokeDirectly (ApplicationCommandIDs::updateCommandID, false);
+
+    EXPECT_EQ (a.questions, std::vector<juce::String> { emergencyInstructions });
+    EXPECT_EQ (a.getEngine()->getState().status.load(), EngineStatus::startingEmergencyUpdate);
+    EXPECT_TRUE (a.getEngine()->isBusy());
+
+    // Without a keyboard the update ends at once, and status 3 is never announced.
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! a.getEngine()->isBusy() && ! a.warnings.empty(); }));
+    EXPECT_EQ (std::count (listener.statuses.begin(), listener.statuses.end(), EngineStatus::startingEmergencyUpdate), 0);
+}
+
+TEST_F (ApplicationTest, WhileAnUpdateRunsNeitherCommandDoesAnything)
+{
+    auto& a = start();
+    test::pumpFor (20);
+
+    for (int status = EngineStatus::backingUpGlobals; status <= EngineStatus::restoringPresets; ++status)
+    {
+        a.getEngine()->getState().status = status;
+        EXPECT_FALSE (isActive (a, ApplicationCommandIDs::updateCommandID)) << status;
+        EXPECT_FALSE (isActive (a, ApplicationCommandIDs::toggleEmergencyModeCommandID)) << status;
+
+        invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+        invokeAsTheWindowDoes (a, ApplicationCommandIDs::updateCommandID);
+        EXPECT_FALSE (a.isEmergencyMode()) << status;
+        EXPECT_EQ (a.getEngine()->getState().status.load(), status);
+        EXPECT_TRUE (a.questions.empty());
+    }
+
+    a.getEngine()->getState().status = EngineStatus::completed;
+    EXPECT_TRUE (isActive (a, ApplicationCommandIDs::updateCommandID));
+    EXPECT_TRUE (isActive (a, ApplicationCommandIDs::toggleEmergencyModeCommandID));
+}
+
+TEST_F (ApplicationTest, TwoTogglesRestoreTheModeAndEachIsHeardByEveryListener)
+{
+    auto& a = start();
+    EmergencyListener listener;
+    a.getEngine()->addListener (&listener);
+    test::pumpFor (20);
+    listener.heard.clear();
+
+    invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+    EXPECT_TRUE (a.isEmergencyMode());
+    EXPECT_TRUE (a.getMainWindow()->getMainComponent().getEmergencyLabel().isVisible());
+
+    invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+    EXPECT_FALSE (a.isEmergencyMode());
+    EXPECT_FALSE (a.getEngine()->getState().emergencyMode.load());
+    EXPECT_FALSE (a.getMainWindow()->getMainComponent().getEmergencyLabel().isVisible());
+    EXPECT_EQ (listener.heard, (std::vector<bool> { true, false }));
+}
+
+TEST_F (ApplicationTest, TheWindowHearsEachNotificationBeforeTheApplication)
+{
+    auto& a = start();
+    test::pumpFor (20);
+    auto& window = a.getMainWindow()->getMainComponent();
+
+    // By the time the application announces completion, the window shows it.
+    juce::String shownAtTheAlert;
+    a.onWarning = [&]
+    { shownAtTheAlert = window.getStatusLabel().getText(); };
+    a.getEngine()->setStatus (EngineStatus::completed, 0.0);
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! a.warnings.empty(); }));
+    EXPECT_EQ (shownAtTheAlert, "Status: Update complete");
+    EXPECT_EQ (a.getMainWindow()->getName(), "MORELTA Firmware Updater");
 }
