@@ -157,7 +157,8 @@ void DemoSession::timerCallback()
                 || (! emergency && ! window.getCurrentVersionLabel().getText().startsWith ("Current Firmware: ")))
                 return;
 
-            say ("the window shows the keyboard: \"" + window.getCurrentVersionLabel().getText() + "\"");
+            say (juce::String ("the window shows the ") + HardwareModel::nameOf (engine.getState().model)
+                 + (emergency ? juce::String() : ", \"" + window.getCurrentVersionLabel().getText() + "\""));
             saveScreenshot ("keyboard-found");
 
             if (emergency)

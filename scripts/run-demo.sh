@@ -28,7 +28,11 @@ done
 dir=$("$root/scripts/build.sh" release --target MoreltaFirmwareUpdaterDemo)
 app="$dir/MoreltaFirmwareUpdaterDemo_artefacts/Release/MORELTA Firmware Updater Demo"
 
-if [ -z "${DISPLAY:-}" ]; then
+# A display counts only if its X server answers.
+display=0
+if [ -n "${DISPLAY:-}" ] && xdotool getdisplaygeometry >/dev/null 2>&1; then
+    display=1
+else
     autopilot=1
 fi
 
@@ -38,7 +42,7 @@ if [ "$autopilot" = 1 ]; then
     args+=(--autopilot "$shots")
 fi
 
-if [ -z "${DISPLAY:-}" ]; then
+if [ "$display" = 0 ]; then
     exec xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "$app" "${args[@]}"
 fi
 
