@@ -376,3 +376,20 @@ TEST_F (ApplicationTest, TheWindowHearsEachNotificationBeforeTheApplication)
     EXPECT_EQ (shownAtTheAlert, "Status: Update complete");
     EXPECT_EQ (a.getMainWindow()->getName(), "MORELTA Firmware Updater");
 }
+
+TEST_F (ApplicationTest, TheWindowsCloseButtonGoesThroughTheQuitGuard)
+{
+    auto& a = start();
+    a.getEngine()->getState().status = EngineStatus::sendingAssets;
+    a.answer = [] (const juce::String&)
+    { return false; };
+
+    a.getMainWindow()->closeButtonPressed();
+    EXPECT_EQ (a.questions, std::vector<juce::String> { busyQuitText });
+    EXPECT_EQ (a.quits, 0);
+
+    a.getEngine()->getState().status = EngineStatus::idle;
+    a.getMainWindow()->closeButtonPressed();
+    EXPECT_EQ (a.questions.size(), 1u);
+    EXPECT_EQ (a.quits, 1);
+}
