@@ -71,7 +71,7 @@ DemoSession::DemoSession (MoreltaFirmwareUpdaterApplication& application, Virtua
          + juce::String (options.keyboard.firmwareVersion, 2) + (options.keyboard.startsInUpdateMode ? " in its update mode" : "")
          + " is plugged in after " + juce::String (options.plugInAfterMs) + " ms");
 
-    // The engine is asked about the keyboard only from the message thread.
+    // A moment after start, as a user plugs the keyboard in after starting the updater.
     juce::Timer::callAfterDelay (options.plugInAfterMs, [weakThis = juce::WeakReference<DemoSession> (this)]
                                  {
                                      if (weakThis != nullptr)
