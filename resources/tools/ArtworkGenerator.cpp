@@ -116,7 +116,13 @@ juce::Image background (int keys)
     g.fillAll (juce::Colours::black);
 
     const auto width = keys == 25 ? 220.0f : (keys == 49 ? 320.0f : 370.0f);
-    drawKeyboard (g, juce::Rectangle<float> ((400.0f - width) / 2.0f, 110.0f, width, 120.0f), keys);
+    const juce::Rectangle<float> keyboardArea ((400.0f - width) / 2.0f, 110.0f, width, 120.0f);
+    drawKeyboard (g, keyboardArea, keys);
+
+    // The window writes its notice, the progress bar's percentage and the versions in white
+    // over the keyboard: dimmed, it leaves them legible.
+    g.setColour (juce::Colours::black.withAlpha (0.65f));
+    g.fillRoundedRectangle (keyboardArea, 6.0f);
 
     drawLockup (g, juce::Rectangle<float> (20.0f, 10.0f, 358.0f, 77.0f), "MORELTA" + juce::String (keys));
     g.drawImageAt (makerLogo(), 20, 270);
