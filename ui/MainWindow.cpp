@@ -20,6 +20,7 @@ MainWindow::MainWindow (MainWindowComponent::Ptr content)
 
     if (isOnDesktop())
         centreWithSize (getWidth(), getHeight());
+
     addKeyListener (component.get());
 }
 
