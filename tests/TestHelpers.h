@@ -47,10 +47,11 @@ inline juce::MidiMessage sysex (std::initializer_list<juce::uint8> bytes)
 /** A 35-byte Identity Reply as the keyboard sends it, with these four version digits. */
 inline std::vector<juce::uint8> identityReply (std::initializer_list<juce::uint8> versionDigits, juce::uint8 modelCode = 0x2E)
 {
-    std::vector<juce::uint8> reply { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47, modelCode, 0x19, 0x00 };
-    reply.insert (reply.end(), versionDigits);
-    reply.resize (34, 0x00);
-    reply.push_back (0xF7);
+    std::vector<juce::uint8> reply (35, 0x00);
+    const juce::uint8 head[] = { 0xF0, 0x7E, 0x00, 0x06, 0x02, 0x47, modelCode, 0x19, 0x00 };
+    std::copy (std::begin (head), std::end (head), reply.begin());
+    std::copy (versionDigits.begin(), versionDigits.end(), reply.begin() + 9);
+    reply.back() = 0xF7;
     return reply;
 }
 

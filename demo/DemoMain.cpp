@@ -1,4 +1,4 @@
-#include "app/DemoSession.h"
+#include "demo/DemoSession.h"
 
 #include <iostream>
 
