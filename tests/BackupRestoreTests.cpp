@@ -321,7 +321,12 @@ TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return full.engine->getBackupFolder().isNotEmpty(); }));
     const auto folder = full.backupFolder(); // the engine forgets it when it stops
+#if JUCE_WINDOWS
+    // Windows has no full device: a folder in the file's place cannot be written either.
+    ASSERT_TRUE (folder.getChildFile ("Preset_5.syx").createDirectory());
+#else
     ASSERT_TRUE (juce::File ("/dev/full").createSymbolicLink (folder.getChildFile ("Preset_5.syx"), true));
+#endif
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); },
@@ -352,8 +357,9 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return current.listener.heard (EngineStatus::completed) && old.listener.heard (EngineStatus::completed); },
                                   180000));
+    // The return to idle follows the completion by a step message of its own.
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! current.engine->isBusy() && ! old.engine->isBusy(); }));
+                                  { return current.listener.statuses.back() == EngineStatus::idle && old.listener.statuses.back() == EngineStatus::idle; }));
 
     EXPECT_EQ (current.keyboard->checkRestore(), "");
     EXPECT_EQ (old.keyboard->checkRestore(), "");
