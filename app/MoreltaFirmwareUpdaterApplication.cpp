@@ -29,6 +29,7 @@ MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication (Environmen
 MoreltaFirmwareUpdaterApplication::~MoreltaFirmwareUpdaterApplication()
 {
     // In this order: the command manager, the engine, the window, then the port manager.
+    wineRepaintPump.reset();
     commandManager.reset();
     engine = nullptr;
     mainWindow = nullptr;
@@ -62,6 +63,7 @@ void MoreltaFirmwareUpdaterApplication::initialise (const juce::String&)
     MainWindowComponent::Ptr component = new MainWindowComponent (*commandManager);
     engine->addListener (component.get());
     mainWindow = new MainWindow (component);
+    wineRepaintPump = std::make_unique<WineRepaintPump>();
 
     // The window is on screen before the lock alert comes up.
     engine->setEmergencyMode (emergencyMode);

@@ -4,6 +4,7 @@
 #include "engine/ApplicationEngine.h"
 #include "platform/ExclusiveFileLock.h"
 #include "platform/FontSubstitutingLook.h"
+#include "platform/WineRepaintPump.h"
 #include "ui/MainWindow.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -92,6 +93,9 @@ private:
     std::unique_ptr<juce::ApplicationCommandManager> commandManager;
     ExclusiveFileLock lockFile;
     bool emergencyMode = false;
+
+    // Only in Wine: without it the window would never show a change.
+    std::unique_ptr<WineRepaintPump> wineRepaintPump;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MoreltaFirmwareUpdaterApplication)
 };

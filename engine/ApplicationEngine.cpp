@@ -143,11 +143,23 @@ ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
 
     state = std::make_unique<EngineState>();
     detection = std::make_unique<DetectDeviceInfo> (midiManager, this);
+
+    portWatch = std::make_unique<UnopenablePortWatch> (
+        *midiManager,
+        [this]
+        {
+            const int s = state->status;
+            const auto waiting = s == EngineStatus::startingEmergencyUpdate || s == EngineStatus::erasingFirmware || s == EngineStatus::waitingForReboot;
+            return waiting ? state->port1Name : juce::String();
+        },
+        [this]
+        { reportError (EngineError::deviceUnavailable); });
 }
 
 ApplicationEngine::~ApplicationEngine()
 {
     // Every worker goes before the state it writes into.
+    portWatch.reset();
     midiManager->removeListener (this);
     senders.clear();
     firmwareUpdates.clear();
@@ -251,6 +263,7 @@ void ApplicationEngine::reset (bool restartDetection)
     ++resetCount;
 
     backupFolder = {};
+    timerResolution.reset();
     setStatus (EngineStatus::idle, 0.0);
 }
 
@@ -381,6 +394,7 @@ void ApplicationEngine::beginUpdate()
         return;
 
     reset (false);
+    timerResolution = std::make_unique<ScopedTimerResolution>();
     state->status = state->emergencyMode ? EngineStatus::startingEmergencyUpdate : EngineStatus::backingUpGlobals;
     postStepMessage();
 }

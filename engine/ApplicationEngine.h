@@ -5,7 +5,9 @@
 #include "engine/FirmwareSysexSender.h"
 #include "engine/FirmwareUpdate.h"
 #include "engine/QueueASyncUpdater.h"
+#include "engine/UnopenablePortWatch.h"
 #include "midi/MidiManager.h"
+#include "platform/ScopedTimerResolution.h"
 
 /** The centre of the updater: holds the state record, runs the update's steps and tells
     its listeners, always on the message thread, what happens.
@@ -118,6 +120,9 @@ public:
     /** "7 Dec 2026 30620am" for 3:06:20 in the morning of 7 December 2026. */
     static juce::String backupFolderName (juce::Time time);
 
+    /** How long an update waits for a keyboard port that is listed but will not open. */
+    void setUnopenablePortTimeout (int milliseconds) { portWatch->setTimeout (milliseconds); }
+
     /** The running detection, or null while an update runs. */
     DetectDeviceInfo* getDetection() const noexcept { return detection.get(); }
 
@@ -165,6 +170,13 @@ private:
     juce::ListenerList<Listener> listeners;
     juce::String backupFolder;
     juce::File userDataFolder;
+
+    // Held from the start of an update to its end, so that its pauses keep their length
+    // while the window is hidden.
+    std::unique_ptr<ScopedTimerResolution> timerResolution;
+
+    // Ends the waits for the keyboard's restarts when its port is listed but will not open.
+    std::unique_ptr<UnopenablePortWatch> portWatch;
 
     // Counts resets, so that a report from another thread that arrives after a reset
     // (and so belongs to work already dropped) is recognised and ignored.

@@ -1,6 +1,7 @@
 #include "engine/FirmwareSysexSender.h"
 
 #include "engine/ThreadPause.h"
+#include "platform/WorkerPriority.h"
 
 FirmwareSysexSender::FirmwareSysexSender (FirmwareUpdate::Ptr imageToSend, MidiManager::Ptr manager, Listener* listener)
     : juce::Thread ("Firmware Updater Thread")
@@ -44,18 +45,15 @@ void FirmwareSysexSender::start()
         return;
     }
 
-    if (midiManager->isMidiOutputAvailable (image->getPortName()))
+    // Open, not only listed: blocks sent to a port that failed to open go nowhere.
+    if (midiManager->isMidiOutputOpen (image->getPortName()))
         startSending();
 }
 
 void FirmwareSysexSender::startSending()
 {
     runEnded = false;
-
-    // As high as a thread gets without being a realtime one, so that blocks follow each
-    // other with only their pause between; where that is refused, at the normal priority.
-    if (! startThread (Priority::highest))
-        startThread();
+    startThread();
 }
 
 void FirmwareSysexSender::requestStop()
@@ -66,9 +64,11 @@ void FirmwareSysexSender::requestStop()
 
 void FirmwareSysexSender::run()
 {
+    // High, so that blocks follow each other with only their pause between.
+    WorkerPriority::applyToCurrentThread (WorkerPriority::Role::firmwareSender);
     const auto port = image->getPortName();
 
-    if (! midiManager->isMidiOutputAvailable (port))
+    if (! midiManager->isMidiOutputOpen (port))
         return;
 
     blockCount = image->getBlockCount();

@@ -1,6 +1,7 @@
 #include "engine/SendSysexMessagesWithTimer.h"
 
 #include "engine/ThreadPause.h"
+#include "platform/WorkerPriority.h"
 
 ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiManager::Ptr manager,
                                                                            std::vector<EngineState::Message> toSend,
@@ -12,10 +13,7 @@ ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiM
     , pauseMs (pause)
     , engine (owner)
 {
-    // Above normal, so that the pauses hold; where the system refuses that, at the
-    // normal priority rather than not at all.
-    if (! startThread (Priority::high))
-        startThread();
+    startThread();
 }
 
 ApplicationEngine::SendSysexMessagesWithTimer::~SendSysexMessagesWithTimer()
@@ -33,6 +31,8 @@ void ApplicationEngine::SendSysexMessagesWithTimer::stopSending()
 
 void ApplicationEngine::SendSysexMessagesWithTimer::run()
 {
+    // Above normal, so that the pauses hold.
+    WorkerPriority::applyToCurrentThread (WorkerPriority::Role::restoreSender);
     const auto count = messages.size();
 
     for (size_t k = 0; k < count; ++k)

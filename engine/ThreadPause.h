@@ -4,7 +4,8 @@
 
 /** The pause a sending thread keeps after each message: never shorter than asked, and
     as little longer as the system allows, since the excess adds up over thousands of
-    messages. It waits on the thread's own event, so that a stop request ends it early.
+    messages. A stop request of the thread ends it early. On Windows it waits on a
+    high-resolution waitable timer where Windows has one.
 */
 class ThreadPause final
 {

@@ -3,6 +3,10 @@
 #include "platform/AlsaErrorSilencer.h"
 #include "platform/LinuxMidiPortNames.h"
 
+#if JUCE_LINUX
+#include "midi/AlsaSequencerOutput.h"
+#endif
+
 namespace
 {
 juce::StringArray namesOf (const juce::Array<juce::MidiDeviceInfo>& devices, [[maybe_unused]] bool inputs)
@@ -95,8 +99,13 @@ std::unique_ptr<MidiPortSystem::OutputPort> JuceMidiPortSystem::openOutput (int 
     if (! juce::isPositiveAndBelow (index, devices.size()))
         return {};
 
+#if JUCE_LINUX
+    // JUCE's ALSA output drops every firmware block but the first of each image.
+    return AlsaSequencerOutput::open (devices.getReference (index).identifier);
+#else
     if (auto output = juce::MidiOutput::openDevice (devices.getReference (index).identifier))
         return std::make_unique<JuceOutputPort> (std::move (output));
 
     return {};
+#endif
 }

@@ -261,11 +261,12 @@ void MidiManager::closeMidiInput (const juce::String& portName)
 {
     const juce::ScopedLock sl (lock);
 
+    // Stopped once the lock is let go (destroyRetiredPorts): on Windows stopping an input
+    // waits for its MIDI thread, which may be inside a listener waiting for this lock.
     for (auto it = openInputs.begin(); it != openInputs.end();)
     {
         if (it->name == portName)
         {
-            it->port->stop();
             retiredInputs.push_back (std::move (it->port));
             it = openInputs.erase (it);
         }
@@ -309,6 +310,9 @@ void MidiManager::destroyRetiredPorts()
         inputs.swap (retiredInputs);
         outputs.swap (retiredOutputs);
     }
+
+    for (auto& input : inputs)
+        input->stop();
 }
 
 //==============================================================================
@@ -334,46 +338,22 @@ bool MidiManager::isMidiOutputAvailable (const juce::String& portName)
     return ports->getOutputNames().contains (portName);
 }
 
+bool MidiManager::isMidiOutputOpen (const juce::String& portName)
+{
+    const juce::ScopedLock sl (lock);
+    return isOutputOpen (portName);
+}
+
 //==============================================================================
 void MidiManager::timerCallback()
 {
+    // Reopens run without the lock, which they take only to add a port that opened:
+    // sends and replies need not wait for a platform's open of a busy port.
+    reopenListed (disconnectedInputNames, inputBackoffs, ports->getInputNames(), &MidiManager::openMidiInput, &MidiManager::isInputOpen, *inputReconnectUpdater);
+    reopenListed (disconnectedOutputNames, outputBackoffs, ports->getOutputNames(), &MidiManager::openMidiOutput, &MidiManager::isOutputOpen, *outputReconnectUpdater);
+
     {
         const juce::ScopedLock sl (lock);
-
-        // A name leaves the disconnected list only once a port of that name is open
-        // again: if the reopen fails, the next pass tries again, and nobody hears of a
-        // reconnection that did not happen.
-        const auto inputNames = ports->getInputNames();
-
-        for (auto& name : juce::StringArray (disconnectedInputNames))
-        {
-            if (inputNames.contains (name))
-            {
-                openMidiInput (name);
-
-                if (isInputOpen (name))
-                {
-                    disconnectedInputNames.removeString (name);
-                    inputReconnectUpdater->add (name);
-                }
-            }
-        }
-
-        const auto outputNames = ports->getOutputNames();
-
-        for (auto& name : juce::StringArray (disconnectedOutputNames))
-        {
-            if (outputNames.contains (name))
-            {
-                openMidiOutput (name);
-
-                if (isOutputOpen (name))
-                {
-                    disconnectedOutputNames.removeString (name);
-                    outputReconnectUpdater->add (name);
-                }
-            }
-        }
 
         juce::StringArray openInputNames;
 
@@ -407,4 +387,46 @@ void MidiManager::timerCallback()
     }
 
     destroyRetiredPorts();
+}
+
+void MidiManager::reopenListed (juce::StringArray& disconnectedNames,
+                                std::map<juce::String, ReopenBackoff>& backoffs,
+                                const juce::StringArray& listedNames,
+                                OpenFunction open,
+                                IsOpenFunction isOpen,
+                                PortChangeUpdater& updater)
+{
+    const auto now = juce::Time::getMillisecondCounterHiRes();
+
+    // A name leaves the disconnected list only once a port of that name is open again:
+    // nobody hears of a reconnection that did not happen. A reopen that fails is tried
+    // again, less and less often while it keeps failing, and at once when the port has
+    // been away and is listed anew.
+    for (auto& name : juce::StringArray (disconnectedNames))
+    {
+        if (! listedNames.contains (name))
+        {
+            backoffs.erase (name);
+            continue;
+        }
+
+        auto& backoff = backoffs[name];
+
+        if (now < backoff.nextAttemptMs)
+            continue;
+
+        (this->*open) (name);
+
+        if ((this->*isOpen) (name))
+        {
+            disconnectedNames.removeString (name);
+            backoffs.erase (name);
+            updater.add (name);
+        }
+        else
+        {
+            backoff.waitMs = backoff.waitMs == 0 ? firstReopenRetryMs : juce::jmin (2 * backoff.waitMs, longestReopenRetryMs);
+            backoff.nextAttemptMs = juce::Time::getMillisecondCounterHiRes() + backoff.waitMs;
+        }
+    }
 }

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <map>
 #include <mutex>
 #include <thread>
 
@@ -71,6 +72,19 @@ public:
     /** Whether the system lists an output of exactly this name right now. */
     bool isMidiOutputAvailable (const juce::String& portName);
 
+    /** Whether an output of exactly this name is open now, so that sends reach it; a
+        listed port may still fail to open (on Windows while another program holds it).
+        Callable from any thread.
+    */
+    bool isMidiOutputOpen (const juce::String& portName);
+
+    /** A port that is listed again but fails to reopen is tried again after this long,
+        twice as long after each further failure, up to the longest wait: on Windows a
+        failing open can keep the message thread for 400 ms.
+    */
+    static constexpr int firstReopenRetryMs = 250;
+    static constexpr int longestReopenRetryMs = 4000;
+
     /** Snapshots that the next poll pass may change; callable from any thread. */
     int getNumOpenInputs() const noexcept { return numOpenInputs.load(); }
     int getNumOpenOutputs() const noexcept { return numOpenOutputs.load(); }
@@ -108,7 +122,23 @@ private:
         std::thread::id thread;
     };
 
+    /** When a port that failed to reopen may be tried again. */
+    struct ReopenBackoff
+    {
+        double nextAttemptMs = 0.0;
+        int waitMs = 0;
+    };
+
+    using OpenFunction = void (MidiManager::*) (const juce::String&);
+    using IsOpenFunction = bool (MidiManager::*) (const juce::String&) const;
+
     void timerCallback() override;
+    void reopenListed (juce::StringArray& disconnectedNames,
+                       std::map<juce::String, ReopenBackoff>& backoffs,
+                       const juce::StringArray& listedNames,
+                       OpenFunction open,
+                       IsOpenFunction isOpen,
+                       PortChangeUpdater& updater);
     void closeMidiInput (const juce::String& portName);
     void closeMidiOutput (const juce::String& portName);
     bool isInputOpen (const juce::String& portName) const;
@@ -124,6 +154,7 @@ private:
         inputReconnectUpdater, outputReconnectUpdater;
 
     juce::StringArray disconnectedInputNames, disconnectedOutputNames;
+    std::map<juce::String, ReopenBackoff> inputBackoffs, outputBackoffs;
     std::vector<InputEntry> openInputs;
     std::vector<OutputEntry> openOutputs;
     std::atomic<int> numOpenInputs { 0 }, numOpenOutputs { 0 };

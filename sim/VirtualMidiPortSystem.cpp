@@ -52,7 +52,14 @@ public:
     }
 
     void start() override { started = true; }
-    void stop() override { started = false; }
+
+    void stop() override
+    {
+        // As a platform's stop does, waits for a delivery in progress.
+        started = false;
+        const std::lock_guard<std::recursive_mutex> guard (deliveryMutex);
+    }
+
     juce::MidiInput* getSource() override { return nullptr; }
 
     void enqueue (const juce::MidiMessage& message)
@@ -87,6 +94,8 @@ private:
                 queue.pop_front();
             }
 
+            const std::lock_guard<std::recursive_mutex> guard (deliveryMutex);
+
             if (started)
                 callback.handleIncomingMidiMessage (nullptr, message);
         }
@@ -96,6 +105,7 @@ private:
     std::shared_ptr<Port> port;
     juce::MidiInputCallback& callback;
     std::atomic<bool> started { false };
+    std::recursive_mutex deliveryMutex;
 
     std::mutex queueMutex;
     std::condition_variable queueChanged;
@@ -222,8 +232,15 @@ void VirtualMidiPortSystem::setOpenFailures (const juce::String& portName, int c
     openFailures[portName] = count;
 }
 
+int VirtualMidiPortSystem::getOpenAttempts (const juce::String& portName)
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    return openAttempts[portName];
+}
+
 bool VirtualMidiPortSystem::takeOpenFailure (const juce::String& name)
 {
+    ++openAttempts[name];
     const auto it = openFailures.find (name);
 
     if (it == openFailures.end() || it->second == 0)

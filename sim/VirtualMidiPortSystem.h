@@ -16,6 +16,7 @@
 
     - an input (device to computer) delivers each message on a thread of its own, one
       per open handle, in the order the device sent them; the device's send only queues;
+      stopping an input waits for a delivery in progress, as JUCE's stop does on Windows;
     - a send to an output (computer to device) returns once the device's receiver has
       taken the message, and runs the receiver on the sending thread;
     - once a port is removed its open handles deliver only what the device had sent
@@ -72,6 +73,9 @@ public:
     */
     void setOpenFailures (const juce::String& portName, int count);
 
+    /** How many times the computer has tried to open a port of this name. */
+    int getOpenAttempts (const juce::String& portName);
+
     /** Called for every message that crosses a port, in either direction, in the order
         the messages crossed. Pass nullptr to stop.
     */
@@ -101,7 +105,7 @@ private:
     std::mutex mutex;
     std::condition_variable receiverCallEnded;
     std::map<int, std::shared_ptr<Port>> ports;
-    std::map<juce::String, int> openFailures;
+    std::map<juce::String, int> openFailures, openAttempts;
     int nextPortId = 1;
 
     std::mutex observerMutex;

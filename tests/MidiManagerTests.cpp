@@ -208,6 +208,35 @@ TEST_F (MidiManagerTest, AReopenThatFailsIsRetriedAndReportedOnlyOnceItSucceeds)
     EXPECT_EQ (listener.portEvents.size(), 4u);
 }
 
+TEST_F (MidiManagerTest, AReopenThatKeepsFailingIsTriedLessAndLessOften)
+{
+    // On Windows each failed open of a busy port keeps the message thread 400 ms.
+    Device keys (*ports, "MORELTA49");
+    manager->addListener (&listener);
+    manager->openMidiOutput ("MORELTA49");
+
+    keys.unplug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() == 1; }));
+
+    ports->setOpenFailures ("MORELTA49", -1);
+    keys.plug();
+    const auto attemptsBefore = ports->getOpenAttempts ("MORELTA49");
+    test::pumpFor (3000);
+
+    // Every poll pass would try, 60 times in 3 s; backing off, the tries come after 0,
+    // 0.25, 0.75 and 1.75 s.
+    const auto attempts = ports->getOpenAttempts ("MORELTA49") - attemptsBefore;
+    EXPECT_GE (attempts, 2);
+    EXPECT_LE (attempts, 4);
+    EXPECT_EQ (listener.portEvents.size(), 1u);
+
+    ports->setOpenFailures ("MORELTA49", 0);
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  { return listener.portEvents.size() == 2; },
+                                  2 * MidiManager::longestReopenRetryMs));
+}
+
 TEST_F (MidiManagerTest, AListenerAddedTwiceIsCalledOnceAndIsGoneAfterOneRemoval)
 {
     Device keys (*ports, "MORELTA49");
@@ -450,4 +479,53 @@ TEST_F (MidiManagerTest, ClosingAPortWhileItsListenerWaitsToSendDoesNotDeadlock)
 
     manager->removeListener (&sender);
     EXPECT_GT (calls.load(), 0);
+}
+
+TEST_F (MidiManagerTest, AnInputIsClosedWithoutWaitingForItsListenerUnderTheLock)
+{
+    // As on Windows, stopping an input waits for a delivery in progress: the poll must not
+    // wait so while it holds the lock that the listener needs to send its reply.
+    Device keys (*ports, "MORELTA49");
+    manager->openMidiInput ("MORELTA49");
+    manager->openMidiOutput ("MORELTA49");
+
+    struct Replier final : public MidiManager::Listener
+    {
+        explicit Replier (MidiManager& m)
+            : manager (m)
+        {
+        }
+
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message) override
+        {
+            entered.signal();
+            const auto end = juce::Time::getMillisecondCounter() + 5000;
+
+            while (manager.getNumOpenInputs() > 0 && juce::Time::getMillisecondCounter() < end)
+                juce::Thread::sleep (1);
+
+            // Without the close, the reply would wait for ever for the lock.
+            sawCloseWhileInside = manager.getNumOpenInputs() == 0;
+
+            if (sawCloseWhileInside)
+                manager.sendMessageToAllOutputs (message);
+
+            done = true;
+        }
+
+        MidiManager& manager;
+        juce::WaitableEvent entered;
+        std::atomic<bool> sawCloseWhileInside { false }, done { false };
+    } replier (*manager);
+
+    manager->addListener (&replier);
+    keys.send (1);
+    ASSERT_TRUE (replier.entered.wait (5000));
+
+    keys.unplug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return replier.done.load(); },
+                                  10000));
+    EXPECT_TRUE (replier.sawCloseWhileInside.load());
+    manager->removeListener (&replier);
 }

@@ -21,9 +21,15 @@ public:
         completed = completed || s == EngineStatus::completed;
 
         if (statuses.empty() || statuses.back() != s)
+        {
             statuses.push_back (s);
+            timerResolutionKept.push_back (ScopedTimerResolution::getNumInstances() > 0);
+        }
 
         progressOnEntering.emplace (s, lastProgress); // the first time only
+
+        if (onStatus != nullptr)
+            onStatus (s);
     }
 
     void progressChanged (double p) override
@@ -41,9 +47,11 @@ public:
 
     bool completed = false;
     std::vector<int> statuses, errors;
+    std::vector<bool> timerResolutionKept; // at each status
     std::vector<double> progress;
     std::map<int, double> progressOnEntering;
     double lastProgress = 0.0;
+    std::function<void (int)> onStatus;
 };
 
 /** The updater's engine on its own ports, with a simulated keyboard that detection finds. */
@@ -73,11 +81,15 @@ struct Updater
             return false;
 
         log.statuses.clear();
+        log.timerResolutionKept.clear();
         engine->beginUpdate();
         return true;
     }
 
-    bool finished() const { return ! log.errors.empty() || (log.completed && ! engine->isBusy()); }
+    /** After an error, or once the completed update has gone back to idle (a step of its
+        own, which a loaded machine may run well after the completion).
+    */
+    bool finished() const { return ! log.errors.empty() || (log.completed && log.statuses.back() == EngineStatus::idle); }
 
     const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
@@ -116,6 +128,9 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
 
     EXPECT_TRUE (emergency.log.errors.empty());
     EXPECT_EQ (emergency.log.statuses, (std::vector<int> { 0, 5, 6, 7, 10, 0 })); // never startingEmergencyUpdate
+
+    // From the reset that starts the update to the one that ends it.
+    EXPECT_EQ (emergency.log.timerResolutionKept, (std::vector<bool> { true, true, true, true, true, false }));
 
     // One progress over both images: the app image ends 1591 / 9502 of the way.
     EXPECT_NEAR (emergency.log.progressOnEntering[EngineStatus::sendingAssets], 1591.0 / 9502.0, 0.001);
@@ -160,13 +175,94 @@ TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
     EXPECT_TRUE (assets.log.heard (EngineStatus::sendingAssets));
 }
 
+TEST (UpdateSequence, AWaitForAKeyboardPortThatIsListedButWillNotOpenEndsAsUnavailable)
+{
+    // On Windows another program may hold the port. A port that is not listed at all
+    // belongs to a keyboard that is restarting: that wait has no limit.
+    struct Case
+    {
+        const char* name;
+        bool emergency;
+        const char* fault;
+        int blockOpensAt; // the status at which the keyboard's port stops opening; -1: never
+        bool endsAsUnavailable;
+    };
+
+    const Case cases[] = {
+        { "emergency update into a port that never opened", true, nullptr, EngineStatus::idle, true },
+        { "restart into the update mode, port busy", false, nullptr, EngineStatus::erasingFirmware, true },
+        { "restart into the update mode, port not back", false, "no-return@update-mode", -1, false },
+    };
+
+    constexpr int timeoutMs = 500;
+
+    for (auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        auto settings = keyboard (49, 1.16, c.emergency);
+
+        if (c.fault != nullptr)
+            settings.faults.push_back (*KeyboardFault::parse (c.fault));
+
+        Updater updater (settings, c.emergency);
+
+        updater.engine->setUnopenablePortTimeout (timeoutMs);
+        const auto port = updater.keyboard->getModelName();
+        std::atomic<int> blocksReceived { 0 };
+        updater.ports->setTrafficObserver ([&] (const VirtualMidiPortSystem::TrafficRecord& r)
+                                           {
+                                               if (r.toDevice && r.message.getRawDataSize() == FirmwareUpdate::blockSize)
+                                                   ++blocksReceived; });
+
+        if (c.blockOpensAt == EngineStatus::idle)
+        {
+            updater.ports->setOpenFailures (port, -1);
+            ASSERT_TRUE (test::pumpUntil ([&]
+                                          { return updater.engine->getState().port1Name == port; }));
+            updater.engine->beginUpdate();
+        }
+        else
+        {
+            updater.log.onStatus = [&] (int s)
+            {
+                if (s == c.blockOpensAt)
+                    updater.ports->setOpenFailures (port, -1);
+            };
+            ASSERT_TRUE (updater.start());
+        }
+
+        if (c.endsAsUnavailable)
+        {
+            ASSERT_TRUE (test::pumpUntil ([&]
+                                          { return ! updater.log.errors.empty(); },
+                                          30000));
+            EXPECT_EQ (updater.log.errors, std::vector<int> { EngineError::deviceUnavailable });
+            EXPECT_FALSE (updater.engine->isBusy());
+        }
+        else
+        {
+            ASSERT_TRUE (test::pumpUntil ([&]
+                                          { return updater.log.heard (EngineStatus::erasingFirmware); },
+                                          30000));
+            test::pumpFor (4 * timeoutMs);
+            EXPECT_TRUE (updater.log.errors.empty());
+            EXPECT_EQ (updater.engine->getState().status, EngineStatus::erasingFirmware);
+        }
+
+        EXPECT_FALSE (updater.log.heard (EngineStatus::sendingApp));
+        EXPECT_EQ (blocksReceived.load(), 0);
+        updater.ports->setTrafficObserver (nullptr);
+    }
+}
+
 namespace
 {
 #if JUCE_WINDOWS
 long threadCount()
 {
     const auto snapshot = CreateToolhelp32Snapshot (TH32CS_SNAPTHREAD, 0);
-    THREADENTRY32 entry { sizeof (entry) };
+    THREADENTRY32 entry {};
+    entry.dwSize = sizeof (entry);
     long count = 0;
 
     for (auto more = Thread32First (snapshot, &entry); more; more = Thread32Next (snapshot, &entry))
