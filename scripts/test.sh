@@ -3,12 +3,25 @@
 #   scripts/test.sh                 the plain build
 #   scripts/test.sh address|thread  the same tests under AddressSanitizer with
 #                                   UndefinedBehaviorSanitizer, or ThreadSanitizer
+#   scripts/test.sh windows         the Windows build under Wine and Xvfb: its tests,
+#                                   one emergency update, and the updater's window
+#                                   against the Linux build's (scripts/check-windows-app.sh)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
 flavour=${1:-plain}
 
 "$root/scripts/setup.sh"
+
+if [ "$flavour" = windows ]; then
+    dir=$("$root/scripts/build.sh" windows)
+    linux=$("$root/scripts/build.sh" release --target MoreltaFirmwareUpdater)
+    cd "$dir"
+    exec xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "$root/scripts/wine.sh" --session bash -c '
+        ctest --output-on-failure --parallel 2 &&
+        "$0/scripts/check-windows-app.sh" "$1" "$2/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater"' \
+        "$root" "$dir" "$linux"
+fi
 dir=$("$root/scripts/build.sh" "$flavour")
 
 export ASAN_OPTIONS="detect_leaks=1:abort_on_error=1:strict_init_order=1"

@@ -1,20 +1,44 @@
 #!/usr/bin/env bash
-# Runs a Windows program of ours under Wine, in a Wine prefix of the project's own:
-#   scripts/wine.sh PROGRAM.exe [ARGUMENTS...]
-# The prefix lives outside the checkout, under ${XDG_CACHE_HOME:-$HOME/.cache}/morelta-wine,
-# and is made on first use. Windows programs need an X display, even those that open no
-# window (JUCE's message loop runs on a hidden one): give them one, e.g. with xvfb-run.
+# Runs Windows programs of ours under Wine, in a Wine prefix of this checkout's own, made
+# on first use in build-windows/wine-prefix (MORELTA_WINEPREFIX to choose another), so
+# that no other checkout's Wine session is touched:
+#   scripts/wine.sh PROGRAM.exe [ARGUMENTS...]   runs one program
+#   scripts/wine.sh --session COMMAND...         runs a command (say, ctest) with Wine kept
+#                                                running between the programs it starts,
+#                                                and ends Wine afterwards
+#   scripts/wine.sh --prefix                     prints the prefix's folder
+# Windows programs need an X display, even those that open no window (JUCE's message
+# loop runs on a hidden one): run them under xvfb-run where there is none.
 set -euo pipefail
 
-export WINEPREFIX="${MORELTA_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/morelta-wine}"
+root=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX="${MORELTA_WINEPREFIX:-$root/build-windows/wine-prefix}"
 export WINEDEBUG="${WINEDEBUG:--all}"
 # No Mono or Gecko installers: our programs need neither.
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot --init >/dev/null 2>&1
+    wineboot --init >/dev/null 2>&1 </dev/null
     wineserver --wait
 fi
 
-exec wine "$@"
+case "${1:-}" in
+    --prefix)
+        echo "$WINEPREFIX"
+        ;;
+    --session)
+        shift
+        # Wine's own services start with the first program and outlive it; started here,
+        # they do not hold the output of a test that CTest waits to see closed.
+        wineserver --persistent
+        wine cmd /c exit >/dev/null 2>&1 </dev/null
+        status=0
+        "$@" || status=$?
+        wineserver --kill
+        exit "$status"
+        ;;
+    *)
+        exec wine "$@"
+        ;;
+esac

@@ -1,0 +1,207 @@
+#!/usr/bin/env bash
+# The Windows updater under Wine as a user meets it, on the X server of $DISPLAY:
+#   - it shows its window and looks like the Linux build's window in the same state (no
+#     keyboard), within a tolerance for the fonts, which differ;
+#   - it repaints: a key switches emergency mode on, and the window shows it as the
+#     Linux build's does;
+#   - a second instance opens no window and ends;
+#   - while another process holds the companion's lock file it shows the companion
+#     alert, and Cancel ends it; while it runs it holds that file itself.
+#
+#   scripts/check-windows-app.sh WINDOWS_BUILD_DIR LINUX_UPDATER
+#
+# Run by scripts/test.sh windows, under Xvfb, with the project's Wine prefix. Ends with
+# "N passed, N failed" and exits non-zero if any check failed.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+windowsBuild=$1
+linuxUpdater=$2
+updater="$windowsBuild/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater.exe"
+probe="$windowsBuild/tests/morelta_lock_probe.exe"
+title="MORELTA Firmware Updater"
+
+work=$(mktemp -d)
+shots="$windowsBuild/window-shots" # kept, to look at
+rm -rf "$shots"
+mkdir -p "$shots"
+pids=()
+passed=0
+failed=0
+
+cleanup() {
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+    done
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+check() {
+    local name=$1
+    shift
+    if "$@"; then
+        echo "PASS: $name"
+        passed=$((passed + 1))
+    else
+        echo "FAIL: $name"
+        failed=$((failed + 1))
+    fi
+}
+
+# Starts a program in the background; its pid goes to $started.
+start() {
+    "$@" >"$work/log-$RANDOM" 2>&1 &
+    started=$!
+    pids+=("$started")
+}
+
+stop() {
+    kill "$1" 2>/dev/null || true
+    wait "$1" 2>/dev/null || true
+}
+
+# The ids of the visible windows with the updater's title.
+windows() { xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true; }
+
+# Waits up to 40 s for a visible window of this size; prints its id.
+windowOfSize() {
+    local w
+    for _ in $(seq 1 200); do
+        for w in $(windows); do
+            if xwininfo -id "$w" | grep -q "Width: $1\$" && xwininfo -id "$w" | grep -q "Height: $2\$"; then
+                echo "$w"
+                return 0
+            fi
+        done
+        sleep 0.2
+    done
+    return 1
+}
+
+# The window's content, 400 x 311 from its top left corner.
+shot() { import -window "$1" -crop 400x311+0+0 +repage "png:$2"; }
+
+# Pixels that differ by more than a tenth of the colour range.
+differing() { compare -metric AE -fuzz 10% "$1" "$2" null: 2>&1 || true; }
+
+# The Wine window matches a picture within the tolerance, waiting for its paint.
+tolerance=800 # of 124,400 pixels: the glyphs of the texts
+matchesWithin() {
+    local id=$1 expected=$2 shotFile=$3
+    local different
+    for _ in $(seq 1 50); do
+        shot "$id" "$shotFile"
+        different=$(differing "$shotFile" "$expected")
+        [ "$different" -le "$tolerance" ] && break
+        sleep 0.2
+    done
+    echo "  $different of 124,400 pixels differ from $(basename "$expected" .png)"
+    [ "$different" -le "$tolerance" ]
+}
+
+#===================================================================================================
+# The Linux build's window: the start state, then emergency mode.
+# Detection has looked for a keyboard (once a second) by the time the pictures are taken.
+settle=3
+
+start "$linuxUpdater"
+linuxPid=$started
+linuxWindow=$(windowOfSize 400 311)
+sleep "$settle"
+shot "$linuxWindow" "$shots/linux-start.png"
+xdotool key --window "$linuxWindow" e 2>/dev/null
+sleep 1
+shot "$linuxWindow" "$shots/linux-emergency.png"
+stop "$linuxPid"
+
+# What emergency mode changes in the window: the Windows build must change as much.
+change=$(differing "$shots/linux-start.png" "$shots/linux-emergency.png")
+
+if [ "$change" -lt 50 ]; then
+    echo "the Linux window hardly changed with emergency mode: no reference" >&2
+    exit 1
+fi
+
+#===================================================================================================
+start "$root/scripts/wine.sh" "$updater"
+wineApp=$started
+wineWindow=$(windowOfSize 400 311) || true
+
+check "the updater's window shows at 400 x 311" test -n "$wineWindow"
+sleep "$settle"
+check "it looks like the Linux build's window at the start" matchesWithin "$wineWindow" "$shots/linux-start.png" "$shots/wine-start.png"
+
+# Without repaints the window would go on showing its first paint.
+repaints() {
+    local different
+    xdotool key --window "$wineWindow" e 2>/dev/null
+    for _ in $(seq 1 50); do
+        shot "$wineWindow" "$shots/wine-emergency.png"
+        different=$(differing "$shots/wine-start.png" "$shots/wine-emergency.png")
+        [ "$different" -ge $((change / 2)) ] && break
+        sleep 0.2
+    done
+    echo "  emergency mode changed $different pixels (the Linux window: $change)"
+    [ "$different" -ge $((change / 2)) ]
+}
+check "it repaints: a key switches emergency mode on, and the window shows it" repaints
+check "in emergency mode it looks like the Linux build's window" matchesWithin "$wineWindow" "$shots/linux-emergency.png" "$shots/wine-emergency.png"
+
+secondInstance() {
+    timeout 60 "$root/scripts/wine.sh" "$updater" >/dev/null 2>&1 && [ "$(windows | wc -l)" -eq 1 ]
+}
+check "a second instance opens no window and ends" secondInstance
+stop "$wineApp"
+
+#===================================================================================================
+# The companion's folder exists from here on: the updater takes the lock file.
+prefix=$("$root/scripts/wine.sh" --prefix)
+mkdir -p "$prefix/drive_c/ProgramData/Ivra Professional/zoq"
+lockFile="C:/ProgramData/Ivra Professional/zoq/.inuse.lck"
+stopFile="$work/release-lock"
+
+start "$root/scripts/wine.sh" "$probe" hold "$lockFile" "$stopFile"
+holder=$started
+
+for _ in $(seq 1 100); do
+    grep -qs held "$work"/log-* && break
+    sleep 0.2
+done
+
+start "$root/scripts/wine.sh" "$updater"
+blocked=$started
+
+companionAlert() {
+    local alert
+    windowOfSize 400 311 >/dev/null || return 1
+    for _ in $(seq 1 100); do
+        alert=$(windows | while read -r w; do xwininfo -id "$w" | grep -q "Width: 400$" || echo "$w"; done | head -n 1)
+        [ -n "$alert" ] && break
+        sleep 0.2
+    done
+    [ -n "$alert" ] || return 1
+    xdotool key --window "$alert" Escape 2>/dev/null
+    for _ in $(seq 1 150); do
+        kill -0 "$blocked" 2>/dev/null || return 0
+        sleep 0.2
+    done
+    return 1
+}
+check "with the lock file held elsewhere, the companion alert shows and Cancel ends the updater" companionAlert
+
+touch "$stopFile"
+wait "$holder" 2>/dev/null || true
+
+start "$root/scripts/wine.sh" "$updater"
+wineApp=$started
+
+holdsTheLock() {
+    windowOfSize 400 311 >/dev/null && [ "$(windows | wc -l)" -eq 1 ] \
+        && ! "$root/scripts/wine.sh" "$probe" try "$lockFile"
+}
+check "with the lock file free, the updater starts without the alert and holds the file" holdsTheLock
+stop "$wineApp"
+
+echo "windows-app: $passed passed, $failed failed"
+[ "$failed" -eq 0 ]
