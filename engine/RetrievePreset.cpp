@@ -7,10 +7,11 @@ constexpr int replyTimeoutMs = 2000;
 constexpr double messagesInAllPresets = 32 * 385;
 } // namespace
 
-ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, ApplicationEngine* owner, int presetIndex, DeviceMessages::ModelCode code)
+ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, ApplicationEngine* owner, int index, DeviceMessages::ModelCode code)
     : midiManager (std::move (manager))
     , engine (owner)
     , modelCode (code)
+    , presetIndex (index)
     , timeout ([owner]
                { owner->reportError (EngineError::presetTimeout); })
 {
@@ -81,13 +82,9 @@ void ApplicationEngine::RetrievePreset::handleAsyncUpdate()
     if (engine->getState().status != EngineStatus::backingUpPresets)
         return;
 
-    size_t held = 0;
-
-    {
-        const juce::ScopedLock sl (engine->getState().userDataLock);
-        held = engine->getState().presets.size();
-    }
-
-    const auto value = juce::jmin (1.0, ((double) held * 385.0 + messagesInStream) / messagesInAllPresets);
-    engine->setStatus (EngineStatus::backingUpPresets, value);
+    // Counted by this step's own preset rather than by the presets held: once this one
+    // is held, its last report would otherwise count it twice, and the next step's first
+    // report would take the progress back.
+    const auto messages = juce::jmin (messagesInStream.load(), presetDataMessages + 1);
+    engine->setStatus (EngineStatus::backingUpPresets, (presetIndex * 385.0 + messages) / messagesInAllPresets);
 }

@@ -26,6 +26,7 @@ private:
     MidiManager::Ptr midiManager;
     ApplicationEngine* const engine;
     const DeviceMessages::ModelCode modelCode;
+    const int presetIndex;
     std::vector<EngineState::Message> stream; // only touched by the reply handler
     std::atomic<int> messagesInStream { 0 };
     BackupTimeout timeout;

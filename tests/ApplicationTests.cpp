@@ -70,7 +70,7 @@ TEST_F (ApplicationTest, StartsWithEveryListenerHearingEmergencyModeOff)
     auto& a = start();
     EmergencyListener listener;
     a.getEngine()->addListener (&listener);
-    test::pumpFor (20);
+    test::pumpPending();
     EXPECT_EQ (listener.heard, std::vector<bool> { false });
     EXPECT_FALSE (a.isEmergencyMode());
 }
@@ -177,13 +177,13 @@ TEST_F (ApplicationTest, CompletionIsAnnouncedAndSwitchesEmergencyModeOff)
     EmergencyListener listener;
     a.getEngine()->addListener (&listener);
     a.getEngine()->setEmergencyMode (true);
-    test::pumpFor (20);
+    test::pumpPending();
 
     a.getEngine()->setStatus (EngineStatus::sendingAssets, 0.5);
     a.getEngine()->setStatus (EngineStatus::completed, 0.0);
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! a.warnings.empty(); }));
-    test::pumpFor (20);
+    test::pumpPending();
 
     EXPECT_EQ (a.warnings, std::vector<juce::String> { "Firmware Update Complete." });
     EXPECT_FALSE (a.isEmergencyMode());
@@ -232,7 +232,7 @@ void invokeAsTheWindowDoes (TestApplication& a, juce::CommandID command)
     juce::ApplicationCommandTarget::InvocationInfo info (command);
     info.invocationMethod = juce::ApplicationCommandTarget::InvocationInfo::direct;
     a.getCommandManager()->invoke (info, true);
-    test::pumpFor (30);
+    test::pumpPending();
 }
 
 bool isActive (TestApplication& a, juce::CommandID command)
@@ -346,7 +346,7 @@ TEST_F (ApplicationTest, TwoTogglesRestoreTheModeAndEachIsHeardByEveryListener)
     auto& a = start();
     EmergencyListener listener;
     a.getEngine()->addListener (&listener);
-    test::pumpFor (20);
+    test::pumpPending();
     listener.heard.clear();
 
     invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);

@@ -14,21 +14,64 @@ public:
     void statusChanged (int s) override
     {
         statuses.push_back (s);
+        steps.push_back ({ s, progress.empty() ? 0.0 : progress.back() });
 
         if (onStatus != nullptr)
             onStatus (s);
     }
     void progressChanged (double p) override { progress.push_back (p); }
-    void errorOccurred (int e) override { errors.push_back (e); }
+    void errorOccurred (int e) override
+    {
+        errors.push_back (e);
+
+        if (onError != nullptr)
+            onError();
+    }
+
     void firmwareVersionChanged (double) override {}
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
 
     bool heard (int status) const { return std::find (statuses.begin(), statuses.end(), status) != statuses.end(); }
 
+    /** The progress that came with the first or the last notification of this status. */
+    double progressOf (int status, bool first) const
+    {
+        double found = -1.0;
+
+        for (auto& [s, p] : steps)
+        {
+            if (s == status)
+            {
+                found = p;
+
+                if (first)
+                    break;
+            }
+        }
+
+        return found;
+    }
+
+    /** The first progress outside 0 to 1, or lower than the one before in the same step. */
+    juce::String checkProgress() const
+    {
+        for (size_t i = 0; i < steps.size(); ++i)
+        {
+            const auto [s, p] = steps[i];
+
+            if (p < 0.0 || p > 1.0 || (i > 0 && s == steps[i - 1].first && p < steps[i - 1].second))
+                return "status " + juce::String (s) + ": progress " + juce::String (p, 6) + " at notification " + juce::String ((int) i);
+        }
+
+        return {};
+    }
+
     std::vector<int> statuses, errors;
     std::vector<double> progress;
+    std::vector<std::pair<int, double>> steps; // each status notification with its progress
     std::function<void (int)> onStatus;
+    std::function<void()> onError;
 };
 
 /** The updater's engine, a simulated keyboard on its ports, and a user data folder of
@@ -40,11 +83,16 @@ struct Rig
     {
         ports->setTrafficObserver ([this] (const VirtualMidiPortSystem::TrafficRecord& r)
                                    {
+                                       lastTrafficUs = r.microseconds;
+
                                        // The maker's messages only: detection's Identity Requests are not counted.
                                        if (r.toDevice && r.message.getRawDataSize() > 1 && r.message.getRawData()[1] == 0x47)
                                            ++sentToKeyboard; });
+        settings.traceFile = traceFile.getFile();
         keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
         engine->addListener (&listener);
+        listener.onError = [this]
+        { quietBeforeErrorUs = ports->getMicroseconds() - lastTrafficUs; };
         engine->setUserDataFolder (userData.getFile());
         connect();
 
@@ -83,13 +131,22 @@ struct Rig
 
     juce::File backupFolder() const { return juce::File (engine->getBackupFolder()); }
 
-    const juce::TemporaryFile userData;
+    /** Everything that crossed the cable, by the keyboard's account; unplugs it. */
+    std::vector<TrafficTrace::Line> closeTrace()
+    {
+        keyboard.reset();
+        return TrafficTrace::read (traceFile.getFile());
+    }
+
+    const juce::TemporaryFile userData, traceFile { ".jsonl" };
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     std::unique_ptr<SimulatedKeyboard> keyboard;
     UpdateListener listener;
     std::atomic<int> sentToKeyboard { 0 };
+    std::atomic<juce::int64> lastTrafficUs { 0 };
+    juce::int64 quietBeforeErrorUs = 0; // from the last message either way to the error
 };
 
 SimulatedKeyboard::Settings keyboardSettings (int keys, double version = 1.16, std::initializer_list<const char*> faults = {})
@@ -121,7 +178,7 @@ TEST (Backup, ReadsEveryGlobalAndPresetIntoMemoryAndIntoItsFiles)
     rig.startUpdate();
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return rig.listener.heard (EngineStatus::erasingFirmware); },
-                                  20000));
+                                  test::updateTimeoutMs));
     EXPECT_TRUE (rig.listener.errors.empty());
 
     const auto folder = rig.backupFolder();
@@ -231,50 +288,82 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
     userData.getFile().deleteRecursively();
 }
 
-TEST (Backup, SilenceEndsEachStepWithItsTimeOut)
+TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
 {
     struct Case
     {
-        const char* fault;
-        int error;
-        int atLeastMs;
+        std::vector<const char*> faults;
+        int error; // -1: the backup completes
+        int quietMs;
     };
 
     const Case cases[] = {
-        { "silent@global:0", EngineError::globalsTimeout, 1900 },
-        { "silent@global:5", EngineError::globalsTimeout, 1900 },
-        { "malformed=wrong-model@global:13", EngineError::globalsTimeout, 1900 }, // a rejected reply, then silence
-        { "silent@preset:0:0", EngineError::presetTimeout, 4900 },
-        { "silent@preset:3:10", EngineError::presetTimeout, 1900 }, // silence after the first Preset Data
+        { { "silent@global:0" }, EngineError::globalsTimeout, 2000 },
+        { { "silent@global:5" }, EngineError::globalsTimeout, 2000 },
+        { { "malformed=wrong-model@global:13" }, EngineError::globalsTimeout, 2000 }, // a rejected reply, then silence
+        { { "silent@preset:0:0" }, EngineError::presetTimeout, 5000 },
+        { { "silent@preset:3:10" }, EngineError::presetTimeout, 2000 }, // silence after the first Preset Data
+        // Pauses of most of a time-out, twice in one step: the step outlasts a time-out
+        // and still completes, or times out only a whole period after its last message.
+        { { "pause=1500@global:4", "pause=1500@global:10" }, -1, 0 },
+        { { "pause=1500@preset:1:100", "pause=1500@preset:1:300" }, -1, 0 },
+        { { "pause=1500@global:4", "silent@global:9" }, EngineError::globalsTimeout, 2000 },
+        { { "pause=1500@preset:1:100", "silent@preset:1:200" }, EngineError::presetTimeout, 2000 },
     };
 
-    // All at once, so that the test takes as long as the longest time-out.
+    // All at once, so that the test takes as long as the longest case.
     std::vector<std::unique_ptr<Rig>> rigs;
 
     for (auto& c : cases)
-        rigs.push_back (std::make_unique<Rig> (keyboardSettings (49, 1.16, { c.fault })));
+    {
+        auto settings = keyboardSettings (49);
+
+        for (auto* f : c.faults)
+            settings.faults.push_back (*KeyboardFault::parse (f));
+
+        rigs.push_back (std::make_unique<Rig> (settings));
+    }
 
     const auto started = juce::Time::getMillisecondCounter();
-    std::vector<juce::uint32> lastHeard (rigs.size(), started);
+    std::vector<juce::uint32> backupTookMs (rigs.size(), 0);
 
     for (auto& r : rigs)
         r->startUpdate();
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   {
-                                      for (size_t i = 0; i < rigs.size(); ++i)
-                                          if (rigs[i]->sentToKeyboard > 0 && rigs[i]->listener.errors.empty())
-                                              lastHeard[i] = juce::Time::getMillisecondCounter();
+                                      bool all = true;
 
-                                      return std::all_of (rigs.begin(), rigs.end(), [] (auto& r) { return ! r->listener.errors.empty(); }); },
-                                  15000));
+                                      for (size_t i = 0; i < rigs.size(); ++i)
+                                      {
+                                          auto& l = rigs[i]->listener;
+
+                                          if (backupTookMs[i] == 0 && l.heard (EngineStatus::erasingFirmware))
+                                              backupTookMs[i] = juce::Time::getMillisecondCounter() - started;
+
+                                          all = all && (cases[i].error < 0 ? backupTookMs[i] > 0 : ! l.errors.empty());
+                                      }
+
+                                      return all; },
+                                  test::updateTimeoutMs));
 
     for (size_t i = 0; i < rigs.size(); ++i)
     {
-        SCOPED_TRACE (cases[i].fault);
-        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { cases[i].error });
+        auto& c = cases[i];
+        SCOPED_TRACE (juce::StringArray (c.faults.data(), (int) c.faults.size()).joinIntoString (", "));
+
+        if (c.error < 0)
+        {
+            EXPECT_TRUE (rigs[i]->listener.errors.empty());
+            EXPECT_GT (backupTookMs[i], 3000u);
+            continue;
+        }
+
+        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { c.error });
         EXPECT_EQ (rigs[i]->engine->getState().status.load(), EngineStatus::idle);
-        EXPECT_GE ((int) (juce::Time::getMillisecondCounter() - started), cases[i].atLeastMs);
+
+        // A millisecond's slack for the clock the time-out counts in.
+        EXPECT_GE (rigs[i]->quietBeforeErrorUs, (juce::int64) c.quietMs * 1000 - 1000);
     }
 
     // The last progress before the silence in preset 3: (3 x 385 + 11) / 12320.
@@ -325,7 +414,7 @@ TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); },
-                                  20000));
+                                  test::updateTimeoutMs));
 
     for (auto* rig : { &blocked, &full })
     {
@@ -351,7 +440,7 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return current.listener.heard (EngineStatus::completed) && old.listener.heard (EngineStatus::completed); },
-                                  180000));
+                                  test::updateTimeoutMs));
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! current.engine->isBusy() && ! old.engine->isBusy(); }));
 
@@ -363,10 +452,30 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
     for (auto* rig : { &current, &old })
     {
         using S = std::vector<int>;
-        auto statuses = rig->listener.statuses;
+        auto& l = rig->listener;
+        auto statuses = l.statuses;
         statuses.erase (std::unique (statuses.begin(), statuses.end()), statuses.end());
         EXPECT_EQ (statuses, (S { 0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 0 }));
-        EXPECT_TRUE (rig->listener.errors.empty());
+        EXPECT_TRUE (l.errors.empty());
+
+        // One progress over both images: the assets image takes over exactly where the
+        // app image's share ends, and ends at 1.
+        EXPECT_EQ (l.checkProgress(), "");
+        EXPECT_EQ (l.progressOf (EngineStatus::sendingApp, false), 1591.0 / 9502.0);
+        EXPECT_EQ (l.progressOf (EngineStatus::sendingAssets, true), 1591.0 / 9502.0);
+        EXPECT_EQ (l.progressOf (EngineStatus::sendingAssets, false), 1.0);
+    }
+
+    // No pause was cut short, by the keyboard's own clock.
+    const auto currentPauses = test::checkPauses (current.closeTrace()), oldPauses = test::checkPauses (old.closeTrace());
+
+    for (auto& [pauses, presetMessages] : { std::pair (currentPauses, 12352), std::pair (oldPauses, 11580) })
+    {
+        EXPECT_EQ (pauses.problem, "");
+        EXPECT_EQ (pauses.globalRequests, 14);
+        EXPECT_EQ (pauses.blocks, 9502);
+        EXPECT_EQ (pauses.restoredGlobals, 14);
+        EXPECT_EQ (pauses.restoredPresetMessages, presetMessages);
     }
 }
 
@@ -377,7 +486,7 @@ TEST (Restore, AnUnplugDuringTheRestoreEndsItAsUnavailableWithTheRestUnsent)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! rig.listener.errors.empty(); },
-                                  60000));
+                                  test::updateTimeoutMs));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_TRUE (rig.listener.heard (EngineStatus::restoringPresets));
     ASSERT_TRUE (test::pumpUntil ([&]

@@ -62,7 +62,7 @@ struct Updater
     {
         if (! test::pumpUntil ([&]
                                { return manager->getNumOpenOutputs() == 1 && (engine->getState().emergencyMode || engine->getState().version > 0.0); },
-                               5000))
+                               test::stepTimeoutMs))
             return false;
 
         log.statuses.clear();
@@ -105,7 +105,7 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     ASSERT_TRUE (emergency.start());
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return emergency.finished(); },
-                                  120000));
+                                  test::updateTimeoutMs));
 
     EXPECT_TRUE (emergency.log.errors.empty());
     EXPECT_EQ (emergency.log.statuses, (std::vector<int> { 0, 5, 6, 7, 10, 0 })); // never startingEmergencyUpdate
@@ -141,7 +141,7 @@ TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return app.finished() && assets.finished(); },
-                                  60000));
+                                  test::updateTimeoutMs));
 
     for (auto* u : { &app, &assets })
     {
@@ -180,7 +180,7 @@ TEST (UpdateSequence, UpdatesInARowLeaveNothingBehind)
         ASSERT_TRUE (updater.start()) << update;
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return updater.finished(); },
-                                      60000))
+                                      test::updateTimeoutMs))
             << update;
         ASSERT_TRUE (updater.log.errors.empty()) << update;
 
@@ -195,7 +195,7 @@ TEST (UpdateSequence, UpdatesInARowLeaveNothingBehind)
         updater.engine->setEmergencyMode (true);
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return updater.manager->getNumOpenOutputs() == 1; },
-                                      5000));
+                                      test::stepTimeoutMs));
         test::pumpFor (100);
 
         const auto threads = processStatusField ("Threads:");
