@@ -13,28 +13,32 @@ ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, App
     , modelCode (code)
     , presetIndex (index)
     , timeout ([owner]
-               { owner->reportError (EngineError::presetTimeout); })
+               { owner->reportErrorLater (EngineError::presetTimeout); })
 {
     stream.reserve (7000);
-    midiManager->addListener (this);
+}
 
+bool ApplicationEngine::RetrievePreset::start()
+{
     const auto select = DeviceMessages::buildPresetSelect (modelCode, presetIndex);
     const auto dumpRequest = DeviceMessages::buildPresetDumpRequest (modelCode);
 
     // Without an output, or without a model code to address the keyboard with, no
-    // request can reach it: nothing is sent.
+    // request can reach it.
     if (midiManager->getNumOpenOutputs() == 0 || ! select.has_value())
     {
         timeout.finish();
-        engine->reportError (EngineError::deviceUnavailable);
-        return;
+        return false;
     }
 
+    // Listening only from here: the stream opens with the Preset Select.
     stream.push_back (*select);
     messagesInStream = 1;
+    midiManager->addListener (this);
     timeout.restart (firstReplyTimeoutMs);
     midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*select));
     midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*dumpRequest));
+    return true;
 }
 
 ApplicationEngine::RetrievePreset::~RetrievePreset()
