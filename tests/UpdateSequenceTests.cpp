@@ -228,10 +228,10 @@ namespace
 */
 struct RestartedKeyboard
 {
-    explicit RestartedKeyboard (std::optional<std::initializer_list<juce::uint8>> digits)
+    explicit RestartedKeyboard (const std::vector<juce::uint8>& d)
     {
         const auto input = ports->addInputPort ("MIDIIN3 (MORELTA49)");
-        ports->addOutputPort ("MORELTA49", [this, input, reply = digits.has_value() ? test::identityReply (*digits) : std::vector<juce::uint8>()] (const juce::MidiMessage& m)
+        ports->addOutputPort ("MORELTA49", [this, input, reply = d.empty() ? std::vector<juce::uint8>() : test::identityReply ({ d[0], d[1], d[2], d[3] })] (const juce::MidiMessage& m)
                               {
                                   if (m.getRawDataSize() != 6 || m.getRawData()[1] != 0x7E)
                                       return;
@@ -268,20 +268,20 @@ TEST (UpdateSequence, OnlyAKeyboardThatSaysItRunsTheNewFirmwareCountsAsUpdated)
 {
     struct Case
     {
-        std::optional<std::initializer_list<juce::uint8>> answer;
+        std::vector<juce::uint8> versionDigits; // none: it does not answer
         bool confirmed;
     };
 
     const Case cases[] = {
-        { std::initializer_list<juce::uint8> { 0, 1, 2, 5 }, true },
-        { std::initializer_list<juce::uint8> { 0, 1, 1, 6 }, false }, // still the old firmware
-        { std::nullopt, false },                                      // its loader, which does not answer
+        { { 0, 1, 2, 5 }, true },
+        { { 0, 1, 1, 6 }, false }, // still the old firmware
+        { {}, false },             // its loader, which does not answer
     };
 
     std::vector<std::unique_ptr<RestartedKeyboard>> keyboards;
 
     for (auto& c : cases)
-        keyboards.push_back (std::make_unique<RestartedKeyboard> (c.answer));
+        keyboards.push_back (std::make_unique<RestartedKeyboard> (c.versionDigits));
 
     const auto start = juce::Time::getMillisecondCounter();
 
