@@ -1,6 +1,7 @@
 #include "app/MoreltaFirmwareUpdaterApplication.h"
 
 #include "midi/JuceMidiPortSystem.h"
+#include "resources/EmbeddedResources.h"
 
 namespace
 {
@@ -12,6 +13,21 @@ const char* const updateCompleteText = "Firmware Update Complete.";
 const char* const backupErrorText = "There was an error reading or writing to the user data backup.";
 const char* const updateAbortedText = "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support.";
 const char* const emergencyInstructionsText = "To perform an emergency update:\n1. Power MORELTA keyboard while holding ENTER + FULL LEVEL\n2. Press SHIFT when instructed on MORELTA keyboard screen.\n3. Press OK here to continue.";
+
+const char* const placeholderFirmwareText = "This updater was built with placeholder firmware, which must never reach a keyboard, so it does not update one.\n"
+                                            "To update a keyboard, build the updater with the real firmware: configure it with -DMORELTA_FIRMWARE_DIR=<the folder that holds KVX1_RCap.syx and KVX1_RC_assets.syx>.";
+const char* const versionUnknownText = "The keyboard's firmware version is not known yet, so the update cannot start.\n"
+                                       "Connect the keyboard and wait until the window shows its current firmware, then press UPDATE FIRMWARE again. "
+                                       "A keyboard started in its update mode shows no version: press any key in this window for the emergency update.";
+const char* const notConfirmedText = "The keyboard did not come back with the new firmware, so your settings and presets were not put back.";
+const char* const backupIsSafeText = "They are safe in the backup folder:\n";
+const char* const emergencyUpdateNextText = "Next, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
+const char* const offerAfterEmergencyText = "When it is done, the updater offers to put your settings and presets back.";
+const char* const offerBackupText = "The keyboard now runs the new firmware, with its factory settings and presets. A backup of your own was found:\n";
+const char* const putBackNowText = "\nPut it back into the keyboard now?";
+const char* const confirmRestoreText = "Put this backup back into the keyboard? Its global settings and presets replace those on the keyboard.\n";
+const char* const restoreCompleteText = "The backup was put back into the keyboard.";
+const char* const restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
 } // namespace
 
 MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication()
@@ -60,7 +76,7 @@ void MoreltaFirmwareUpdaterApplication::initialise (const juce::String&)
     engine->addListener (this);
 
     // Added after the application, so the window hears each notification first.
-    MainWindowComponent::Ptr component = new MainWindowComponent (*commandManager);
+    MainWindowComponent::Ptr component = new MainWindowComponent (*commandManager, EmbeddedResources::firmwareIsPlaceholder);
     engine->addListener (component.get());
     mainWindow = new MainWindow (component);
     wineRepaintPump = std::make_unique<WineRepaintPump>();
@@ -107,18 +123,42 @@ void MoreltaFirmwareUpdaterApplication::systemRequestedQuit()
 
 void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
 {
-    if (status == EngineStatus::completed)
-        endUpdate (updateCompleteText);
+    if (status != EngineStatus::completed)
+        return;
+
+    const auto wasEmergencyUpdate = emergencyMode && ! restoringBackup;
+    endUpdate (restoringBackup ? restoreCompleteText : updateCompleteText);
+
+    // Asked once the engine is idle again, after this notification.
+    if (wasEmergencyUpdate)
+        juce::MessageManager::callAsync ([weakThis = juce::WeakReference<MoreltaFirmwareUpdaterApplication> (this)]
+                                         {
+                                             if (weakThis != nullptr)
+                                                 weakThis->offerNewestBackup(); });
 }
 
 void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
 {
+    if (restoringBackup)
+    {
+        endUpdate (restoreAbortedText);
+        return;
+    }
+
+    if (error == EngineError::firmwareNotConfirmed)
+    {
+        const auto folder = engine->getLastBackupFolder();
+        endUpdate (folder.isEmpty() ? juce::String (notConfirmedText) + "\n" + emergencyUpdateNextText
+                                    : juce::String (notConfirmedText) + " " + backupIsSafeText + folder + "\n" + emergencyUpdateNextText + " " + offerAfterEmergencyText);
+        return;
+    }
+
     endUpdate (error == EngineError::backupDataError ? backupErrorText : updateAbortedText);
 }
 
 void MoreltaFirmwareUpdaterApplication::getAllCommands (juce::Array<juce::CommandID>& commands)
 {
-    commands.add (ApplicationCommandIDs::updateCommandID, ApplicationCommandIDs::toggleEmergencyModeCommandID);
+    commands.add (ApplicationCommandIDs::updateCommandID, ApplicationCommandIDs::toggleEmergencyModeCommandID, ApplicationCommandIDs::restoreBackupCommandID);
 }
 
 void MoreltaFirmwareUpdaterApplication::getCommandInfo (juce::CommandID command, juce::ApplicationCommandInfo& result)
@@ -127,6 +167,8 @@ void MoreltaFirmwareUpdaterApplication::getCommandInfo (juce::CommandID command,
         result.setInfo ("Update", {}, "General", 0);
     else if (command == ApplicationCommandIDs::toggleEmergencyModeCommandID)
         result.setInfo ("Toggle EmergencyMode", {}, "General", 0);
+    else if (command == ApplicationCommandIDs::restoreBackupCommandID)
+        result.setInfo ("Restore Backup", {}, "General", 0);
     else
         return;
 
@@ -144,22 +186,83 @@ bool MoreltaFirmwareUpdaterApplication::perform (const InvocationInfo& info)
         emergencyMode = ! emergencyMode;
         engine->setEmergencyMode (emergencyMode);
     }
+    else if (info.commandID == ApplicationCommandIDs::restoreBackupCommandID)
+    {
+        restoreDroppedFolder();
+    }
 
     return true;
 }
 
 void MoreltaFirmwareUpdaterApplication::performUpdate()
 {
+    switch (engine->checkUpdateCanStart())
+    {
+        case ApplicationEngine::Refusal::placeholderFirmware:
+            showWarning (placeholderFirmwareText);
+            return;
+
+        case ApplicationEngine::Refusal::versionUnknown:
+            showWarning (versionUnknownText);
+            return;
+
+        case ApplicationEngine::Refusal::busy:
+            return;
+
+        case ApplicationEngine::Refusal::none:
+            break;
+    }
+
     if (emergencyMode && ! askOkCancel (emergencyInstructionsText))
         return;
 
-    // Checks again that the engine is idle: the instructions ran a message loop.
+    // Checks again: the instructions ran a message loop.
     engine->beginUpdate();
+}
+
+void MoreltaFirmwareUpdaterApplication::restoreDroppedFolder()
+{
+    const auto folder = mainWindow != nullptr ? mainWindow->getMainComponent().takeDroppedFolder() : juce::File();
+    juce::String problem;
+
+    if (const auto backup = BackupFolder::read (folder, problem))
+        restoreBackup (*backup, confirmRestoreText + folder.getFullPathName());
+    else
+        showWarning (problem);
+}
+
+void MoreltaFirmwareUpdaterApplication::offerNewestBackup()
+{
+    if (engine->isBusy())
+        return;
+
+    if (const auto backup = BackupFolder::findNewest (engine->getUserDataFolder(), engine->getState().model))
+        restoreBackup (*backup, offerBackupText + backup->folder.getFullPathName() + putBackNowText);
+}
+
+void MoreltaFirmwareUpdaterApplication::restoreBackup (const BackupFolder& backup, const juce::String& question)
+{
+    // Nothing is asked of a user whose keyboard cannot take the backup anyway.
+    if (auto problem = engine->checkBackupRestore (backup); problem.isNotEmpty())
+    {
+        showWarning (problem);
+        return;
+    }
+
+    if (! askOkCancel (question))
+        return;
+
+    // Checked again inside: the question ran a message loop.
+    if (auto problem = engine->beginBackupRestore (backup); problem.isNotEmpty())
+        showWarning (problem);
+    else
+        restoringBackup = true;
 }
 
 void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText)
 {
     showWarning (alertText);
+    restoringBackup = false;
     emergencyMode = false;
     engine->setEmergencyMode (false);
 }

@@ -11,8 +11,9 @@
 
 /** The application object: builds the MIDI port manager, the engine and the window,
     refuses to run while the companion software holds its in-use lock file, performs the
-    "Update" and "Toggle EmergencyMode" commands, guards quitting during an update and
-    shows the final alert of each update.
+    "Update", "Toggle EmergencyMode" and "Restore Backup" commands, guards quitting during
+    an update and shows the final alert of each update. After an emergency update it
+    offers to put the newest backup of the keyboard back.
 */
 class MoreltaFirmwareUpdaterApplication : public juce::JUCEApplication,
                                           public ApplicationEngine::Listener
@@ -50,8 +51,8 @@ public:
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
 
-    // juce::ApplicationCommandTarget: the two commands, active only while the engine is
-    // not busy.
+    // juce::ApplicationCommandTarget: the commands, active only while the engine is not
+    // busy.
     void getAllCommands (juce::Array<juce::CommandID>& commands) override;
     void getCommandInfo (juce::CommandID command, juce::ApplicationCommandInfo& result) override;
     bool perform (const InvocationInfo& info) override;
@@ -82,6 +83,9 @@ protected:
 private:
     void endUpdate (const juce::String& alertText);
     void performUpdate();
+    void restoreDroppedFolder();
+    void offerNewestBackup();
+    void restoreBackup (const BackupFolder& backup, const juce::String& question);
 
     // Outlives the window: every font the window draws is resolved through it.
     std::unique_ptr<FontSubstitutingLook::ScopedDefault> defaultLook;
@@ -93,9 +97,11 @@ private:
     std::unique_ptr<juce::ApplicationCommandManager> commandManager;
     ExclusiveFileLock lockFile;
     bool emergencyMode = false;
+    bool restoringBackup = false;
 
     // Only in Wine: without it the window would never show a change.
     std::unique_ptr<WineRepaintPump> wineRepaintPump;
 
+    JUCE_DECLARE_WEAK_REFERENCEABLE (MoreltaFirmwareUpdaterApplication)
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (MoreltaFirmwareUpdaterApplication)
 };

@@ -47,16 +47,10 @@ int main()
     keyboard.reset(); // closes the trace
 
     std::vector<double> writeTimesMs;
-    juce::StringArray lines;
-    lines.addLines (trace.getFile().loadFileAsString());
 
-    for (auto& line : lines)
-    {
-        const auto json = juce::JSON::parse (line);
-
-        if (json["dir"] == "to_keyboard")
-            writeTimesMs.push_back ((double) (juce::int64) json["t_us"] / 1000.0);
-    }
+    for (auto& line : TrafficTrace::read (trace.getFile()))
+        if (line.toKeyboard)
+            writeTimesMs.push_back ((double) line.microseconds / 1000.0);
 
     if (writeTimesMs.size() != 1591)
     {

@@ -14,11 +14,6 @@ const char* const DemoSession::usage = R"(usage: MORELTA Firmware Updater Demo [
   --timeout SECONDS         on autopilot, give up after this long (900)
 )";
 
-namespace
-{
-const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
-} // namespace
-
 std::optional<DemoSession::Options> DemoSession::parse (const juce::StringArray& args, juce::String& problem)
 {
     Options o;
@@ -114,11 +109,11 @@ void DemoSession::statusChanged (int status)
                                              return;
 
                                          auto& window = app.getMainWindow()->getMainComponent();
-                                         say (juce::String (statusNames[juce::jlimit (0, 10, status)]).paddedRight (' ', 24)
+                                         say (juce::String (EngineStatus::nameOf (status)).paddedRight (' ', 24)
                                               + juce::String (progressThen * 100.0, 1).paddedLeft (' ', 5) + " %   \"" + window.getStatusLabel().getText().upToFirstOccurrenceOf ("\n", false, false) + "\"");
 
                                          if (options.autopilot)
-                                             saveScreenshot (statusNames[juce::jlimit (0, 10, status)]); });
+                                             saveScreenshot (EngineStatus::nameOf (status)); });
 
     if (status == EngineStatus::completed && stage == Stage::updating)
         stage = Stage::checking;
@@ -126,8 +121,7 @@ void DemoSession::statusChanged (int status)
 
 void DemoSession::errorOccurred (int error)
 {
-    const char* const names[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError" };
-    say (juce::String ("error: ") + names[juce::jlimit (0, 3, error)]);
+    say (juce::String ("error: ") + EngineError::nameOf (error));
 
     if (options.autopilot && stage != Stage::done)
         juce::MessageManager::callAsync ([weakThis = juce::WeakReference<DemoSession> (this)]

@@ -2,7 +2,8 @@
 // port manager and engine against a simulated keyboard on the virtual MIDI ports, and
 // checks the result on the keyboard's side. Exits 0 only when the update completed, the
 // keyboard holds exactly the embedded images and the user data the restore must leave,
-// and the backup files hold what the keyboard held.
+// and the backup files hold what the keyboard held. With --restore-backup it puts a
+// backup folder back instead, and checks that the keyboard holds the folder's data.
 
 #include "engine/ApplicationEngine.h"
 #include "sim/UpdateResultCheck.h"
@@ -20,21 +21,20 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --emergency               an emergency update of a keyboard started in its update mode
   --profile fast|realistic  the keyboard's timing profile (fast)
   --link-rate BYTES_PER_S   how fast bytes cross the USB link (0: at once)
+  --seed N                  the seed its user data is made from (1)
   --fault FAULT             a fault of the keyboard, e.g. unplug@preset:3:100 (repeatable)
   --data-dir DIR            the user data folder the backups go under (a new temporary one)
   --trace FILE              write the keyboard's traffic as JSON Lines
+  --restore-backup DIR      put this backup folder back into the keyboard instead of updating it
   --timeout SECONDS         give up after this long (1800)
   --help                    this text
 )";
-
-const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
-const char* const errorNames[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError" };
 
 struct Options
 {
     SimulatedKeyboard::Settings keyboard;
     bool emergency = false;
-    juce::File dataDir;
+    juce::File dataDir, backupToRestore;
     int timeoutSeconds = 1800;
 };
 
@@ -61,12 +61,16 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.keyboard.firmwareVersion = value.getDoubleValue();
         else if (a == "--profile" && takesValue() && SimulatedKeyboard::Timing::named (value).has_value())
             o.keyboard.timing = *SimulatedKeyboard::Timing::named (value);
+        else if (a == "--seed" && takesValue() && value.containsOnly ("0123456789"))
+            o.keyboard.seed = (juce::uint32) value.getLargeIntValue();
         else if (a == "--link-rate" && takesValue() && value.containsOnly ("0123456789"))
             linkRate = value.getIntValue();
         else if (a == "--fault" && takesValue() && KeyboardFault::parse (value).has_value())
             o.keyboard.faults.push_back (*KeyboardFault::parse (value));
         else if (a == "--data-dir" && takesValue())
             o.dataDir = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+        else if (a == "--restore-backup" && takesValue())
+            o.backupToRestore = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         else if (a == "--trace" && takesValue())
             o.keyboard.traceFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         else if (a == "--timeout" && takesValue() && value.containsOnly ("0123456789"))
@@ -95,7 +99,7 @@ public:
             return;
 
         status = s;
-        std::cout << juce::String (seconds(), 3) << " s  " << statusNames[juce::jlimit (0, 10, s)] << "  " << juce::String (progress * 100.0, 1) << " %" << std::endl;
+        std::cout << juce::String (seconds(), 3) << " s  " << EngineStatus::nameOf (s) << "  " << juce::String (progress * 100.0, 1) << " %" << std::endl;
         completed = completed || s == EngineStatus::completed;
     }
 
@@ -104,7 +108,7 @@ public:
     void errorOccurred (int e) override
     {
         error = e;
-        std::cout << juce::String (seconds(), 3) << " s  error: " << errorNames[juce::jlimit (0, 3, e)] << std::endl;
+        std::cout << juce::String (seconds(), 3) << " s  error: " << EngineError::nameOf (e) << std::endl;
     }
 
     void firmwareVersionChanged (double) override {}
@@ -187,8 +191,27 @@ int main (int argc, char** argv)
     std::cout << juce::String (reporter.seconds(), 3) << " s  found " << engine->getState().port1Name << ", firmware "
               << juce::String (engine->getState().version.load(), 2) << std::endl;
 
-    engine->beginUpdate();
+    const auto restoring = options->backupToRestore != juce::File();
+    const auto dataBefore = keyboard->getUserData();
     juce::String backupFolder;
+
+    if (restoring)
+    {
+        juce::String why;
+        const auto backup = BackupFolder::read (options->backupToRestore, why);
+
+        if (why.isEmpty())
+            why = engine->beginBackupRestore (*backup);
+
+        if (why.isNotEmpty())
+            return fail (why);
+
+        std::cout << "putting back the backup in " << options->backupToRestore.getFullPathName() << std::endl;
+    }
+    else if (! engine->beginUpdate())
+    {
+        return fail ("the updater refused to start the update");
+    }
 
     const auto ended = runUntil ([&]
                                  {
@@ -202,7 +225,17 @@ int main (int argc, char** argv)
         return fail ("the update did not end within " + juce::String (options->timeoutSeconds) + " s");
 
     if (reporter.error >= 0)
-        return fail (juce::String ("the updater reported ") + errorNames[reporter.error]);
+        return fail (juce::String ("the updater reported ") + EngineError::nameOf (reporter.error));
+
+    if (restoring)
+    {
+        if (const auto wrong = UpdateResultCheck::checkBackupRestored (*keyboard, options->backupToRestore, dataBefore); wrong.isNotEmpty())
+            return fail (wrong);
+
+        std::cout << "completed in " << juce::String (reporter.seconds(), 1) << " s: the keyboard holds the backup's settings and presets" << std::endl;
+        engine = nullptr;
+        return 0;
+    }
 
     // What the keyboard holds now, by its own account.
     runUntil ([&]

@@ -1,134 +1,40 @@
 #include "engine/ApplicationEngine.h"
 
+#include "engine/ConfirmNewFirmware.h"
 #include "engine/DetectDeviceInfo.h"
+#include "engine/EmergencyModeUpdater.h"
+#include "engine/ErrorUpdater.h"
+#include "engine/FirmwareVersionUpdater.h"
+#include "engine/HardwareModelUpdater.h"
+#include "engine/RestorePlan.h"
 #include "engine/RetrieveAllGlobals.h"
 #include "engine/RetrievePreset.h"
 #include "engine/SendSysexMessagesWithTimer.h"
+#include "engine/StatusUpdater.h"
+#include "resources/EmbeddedResources.h"
 
 //==============================================================================
-class ApplicationEngine::StatusUpdater final : public ListenerUpdater
+/** A report from a worker thread, carried over to the message thread with the reset
+    count at the time it was made, so that one that a reset overtook is dropped there.
+*/
+struct ApplicationEngine::WorkerReport final : public juce::Message
 {
-public:
-    StatusUpdater (juce::ListenerList<Listener>& l, double p, int s)
-        : listeners (l)
-        , progress (p)
-        , status (s)
+    enum class Kind
     {
-    }
+        error,
+        stepCompleted,
+        senderStarted
+    };
 
-    void deliver() override
-    {
-        listeners.call ([this] (Listener& l)
-                        { l.progressChanged (progress); });
-        listeners.call ([this] (Listener& l)
-                        { l.statusChanged (status); });
-    }
-
-private:
-    juce::ListenerList<Listener>& listeners;
-    const double progress;
-    const int status;
-};
-
-class ApplicationEngine::ErrorUpdater final : public ListenerUpdater
-{
-public:
-    ErrorUpdater (juce::ListenerList<Listener>& l, int c)
-        : listeners (l)
-        , code (c)
-    {
-    }
-    void deliver() override
-    {
-        listeners.call ([this] (Listener& l)
-                        { l.errorOccurred (code); });
-    }
-
-private:
-    juce::ListenerList<Listener>& listeners;
-    const int code;
-};
-
-class ApplicationEngine::EmergencyModeUpdater final : public ListenerUpdater
-{
-public:
-    EmergencyModeUpdater (juce::ListenerList<Listener>& l, bool f)
-        : listeners (l)
-        , flag (f)
-    {
-    }
-    void deliver() override
-    {
-        listeners.call ([this] (Listener& l)
-                        { l.emergencyModeChanged (flag); });
-    }
-
-private:
-    juce::ListenerList<Listener>& listeners;
-    const bool flag;
-};
-
-// Model and version are read when delivered, so listeners always see the newest value.
-class ApplicationEngine::HardwareModelUpdater final : public ListenerUpdater
-{
-public:
-    HardwareModelUpdater (juce::ListenerList<Listener>& l, const EngineState& s)
-        : listeners (l)
-        , state (s)
-    {
-    }
-    void deliver() override
-    {
-        listeners.call ([this] (Listener& l)
-                        { l.hardwareModelChanged (state.model); });
-    }
-
-private:
-    juce::ListenerList<Listener>& listeners;
-    const EngineState& state;
-};
-
-class ApplicationEngine::FirmwareVersionUpdater final : public ListenerUpdater
-{
-public:
-    FirmwareVersionUpdater (juce::ListenerList<Listener>& l, const EngineState& s)
-        : listeners (l)
-        , state (s)
-    {
-    }
-    void deliver() override
-    {
-        listeners.call ([this] (Listener& l)
-                        { l.firmwareVersionChanged (state.version); });
-    }
-
-private:
-    juce::ListenerList<Listener>& listeners;
-    const EngineState& state;
-};
-
-//==============================================================================
-// Reports from worker threads, carried to the message thread with the reset count at the
-// time they were made.
-struct ApplicationEngine::ErrorReport final : public juce::Message
-{
-    ErrorReport (int c, juce::uint32 r)
-        : code (c)
+    WorkerReport (Kind k, int v, juce::uint32 r)
+        : kind (k)
+        , value (v)
         , resetCount (r)
     {
     }
-    const int code;
-    const juce::uint32 resetCount;
-};
 
-struct ApplicationEngine::StepCompletion final : public juce::Message
-{
-    StepCompletion (int s, juce::uint32 r)
-        : status (s)
-        , resetCount (r)
-    {
-    }
-    const int status;
+    const Kind kind;
+    const int value; // the error, the completed status, or whether the app image started
     const juce::uint32 resetCount;
 };
 
@@ -164,6 +70,7 @@ ApplicationEngine::~ApplicationEngine()
     senders.clear();
     firmwareUpdates.clear();
     restoreSender = nullptr;
+    confirmation.reset();
     presetRetriever.reset();
     globalsRetriever.reset();
     detection.reset();
@@ -188,12 +95,17 @@ void ApplicationEngine::setEmergencyMode (bool shouldBeOn)
 {
     state->emergencyMode = shouldBeOn;
     queueUpdate (new EmergencyModeUpdater (listeners, shouldBeOn), juce::sendNotificationAsync);
+
+    // Detection stops for good in emergency mode; out of it, the version is read again.
+    if (! shouldBeOn && detection != nullptr && juce::MessageManager::existsAndIsCurrentThread())
+        detection->resumePolling();
 }
 
 void ApplicationEngine::setStatus (int newStatus, double newProgress)
 {
     state->status = newStatus;
     state->progress = newProgress;
+    updateLog.step (newStatus);
     queueUpdate (new StatusUpdater (listeners, newProgress, newStatus), juce::sendNotificationAsync);
 }
 
@@ -219,7 +131,12 @@ void ApplicationEngine::reportError (int code)
     if (juce::MessageManager::getInstance()->isThisTheMessageThread())
         stopUpdate (code);
     else
-        postMessage (new ErrorReport (code, resetCount.load()));
+        reportErrorLater (code);
+}
+
+void ApplicationEngine::reportErrorLater (int code)
+{
+    postMessage (new WorkerReport (WorkerReport::Kind::error, code, resetCount.load()));
 }
 
 void ApplicationEngine::stopUpdate (int code)
@@ -228,8 +145,31 @@ void ApplicationEngine::stopUpdate (int code)
     for (auto* sender : senders)
         sender->requestStop();
 
+    finishUpdateLog (juce::String ("error: ") + EngineError::nameOf (code));
     queueUpdate (new ErrorUpdater (listeners, code), juce::sendNotificationAsync);
+    const auto versionIsStale = firmwareSent;
     reset (true);
+
+    // The keyboard may now run no firmware or another: a normal update waits until its
+    // version has been read again.
+    if (versionIsStale)
+    {
+        state->version = 0.0;
+        notifyModelAndVersion();
+    }
+}
+
+void ApplicationEngine::finishUpdateLog (const juce::String& outcome)
+{
+    if (! updateLog.isActive())
+        return;
+
+    updateLog.end (outcome, confirmedVersion);
+
+    // An emergency update makes no backup, but its log still gets a folder of its own.
+    const auto folder = backupFolder.isNotEmpty() ? juce::File (backupFolder)
+                                                  : BackupFolder::modelFolder (userDataFolder, state->model).getChildFile (BackupFolder::folderName (juce::Time::getCurrentTime()));
+    updateLog.writeTo (folder);
 }
 
 void ApplicationEngine::reset (bool restartDetection)
@@ -257,6 +197,10 @@ void ApplicationEngine::reset (bool restartDetection)
 
     globalsRetriever.reset();
     presetRetriever.reset();
+    confirmation.reset();
+    restoreAdaptation.reset();
+    firmwareSent = false;
+    confirmedVersion = 0.0;
 
     // Counted once every worker has ended: a report that a worker made while it was
     // being stopped belongs to the work dropped here, and is ignored when it arrives.
@@ -273,7 +217,7 @@ void ApplicationEngine::stepCompleted (int completedStatus)
     if (juce::MessageManager::getInstance()->isThisTheMessageThread())
         completeStep (completedStatus);
     else
-        postMessage (new StepCompletion (completedStatus, resetCount.load()));
+        postMessage (new WorkerReport (WorkerReport::Kind::stepCompleted, completedStatus, resetCount.load()));
 }
 
 void ApplicationEngine::completeStep (int completedStatus)
@@ -326,25 +270,35 @@ void ApplicationEngine::completeStep (int completedStatus)
             return;
     }
 
+    if (state->status == EngineStatus::completed)
+    {
+        // What the keyboard said it runs when it came back is its version now.
+        if (confirmedVersion > 0.0)
+        {
+            state->version = confirmedVersion.load();
+            notifyModelAndVersion();
+        }
+
+        finishUpdateLog ("completed");
+    }
+
     postStepMessage();
 }
 
 void ApplicationEngine::handleMessage (const juce::Message& message)
 {
-    if (auto* report = dynamic_cast<const ErrorReport*> (&message))
-    {
-        if (report->resetCount == resetCount)
-            stopUpdate (report->code);
-    }
-    else if (auto* completion = dynamic_cast<const StepCompletion*> (&message))
-    {
-        if (completion->resetCount == resetCount)
-            completeStep (completion->status);
-    }
-    else
-    {
+    auto* report = dynamic_cast<const WorkerReport*> (&message);
+
+    if (report == nullptr)
         handleStepMessage();
-    }
+    else if (report->resetCount != resetCount)
+        return;
+    else if (report->kind == WorkerReport::Kind::error)
+        stopUpdate (report->value);
+    else if (report->kind == WorkerReport::Kind::stepCompleted)
+        completeStep (report->value);
+    else if (isBusy()) // a transfer that an error has already ended must not show as running
+        setStatus (report->value != 0 ? EngineStatus::sendingApp : EngineStatus::sendingAssets, state->progress);
 }
 
 void ApplicationEngine::handleStepMessage()
@@ -370,6 +324,7 @@ void ApplicationEngine::handleStepMessage()
             break;
 
         case EngineStatus::restoringGlobals:
+            confirmation.reset();
             startGlobalsRestore();
             break;
 
@@ -386,17 +341,73 @@ void ApplicationEngine::handleStepMessage()
     }
 }
 
-void ApplicationEngine::beginUpdate()
+ApplicationEngine::Refusal ApplicationEngine::checkUpdateCanStart() const
+{
+    if (isBusy())
+        return Refusal::busy;
+
+    if (EmbeddedResources::firmwareIsPlaceholder && midiManager->reachesHardware())
+        return Refusal::placeholderFirmware;
+
+    // Without the version, the presets could not be put back in the right places.
+    if (! state->emergencyMode && state->version <= 0.0)
+        return Refusal::versionUnknown;
+
+    return Refusal::none;
+}
+
+bool ApplicationEngine::beginUpdate()
 {
     JUCE_ASSERT_MESSAGE_THREAD
 
-    if (isBusy())
-        return;
+    if (checkUpdateCanStart() != Refusal::none)
+        return false;
 
     reset (false);
     timerResolution = std::make_unique<ScopedTimerResolution>();
-    state->status = state->emergencyMode ? EngineStatus::startingEmergencyUpdate : EngineStatus::backingUpGlobals;
+    const bool emergency = state->emergencyMode;
+    updateLog.begin (emergency, state->model, state->version);
+    state->status = emergency ? EngineStatus::startingEmergencyUpdate : EngineStatus::backingUpGlobals;
     postStepMessage();
+    return true;
+}
+
+juce::String ApplicationEngine::checkBackupRestore (const BackupFolder& backup) const
+{
+    if (isBusy())
+        return "An update is running. Nothing was sent to the keyboard.";
+
+    const auto connected = state->port1Name.isNotEmpty() && midiManager->getNumOpenOutputs() > 0;
+    return RestorePlan::checkBackupFits (backup, connected ? state->model.load() : (int) HardwareModel::unknown, state->version);
+}
+
+juce::String ApplicationEngine::beginBackupRestore (const BackupFolder& backup)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (auto problem = checkBackupRestore (backup); problem.isNotEmpty())
+        return problem;
+
+    const auto adapt = RestorePlan::needsAdaptation (backup.firmwareVersion(), state->version);
+    reset (false);
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        state->globals = backup.globals;
+        state->presets = backup.presets;
+    }
+
+    restoreAdaptation = adapt;
+    timerResolution = std::make_unique<ScopedTimerResolution>();
+    setStatus (EngineStatus::restoringGlobals, 0.0);
+    postStepMessage();
+    return {};
+}
+
+void ApplicationEngine::firmwareConfirmed (double version)
+{
+    confirmedVersion = version;
+    stepCompleted (EngineStatus::waitingForReboot);
 }
 
 void ApplicationEngine::startFirmwareTransfer()
@@ -415,6 +426,8 @@ void ApplicationEngine::startFirmwareTransfer()
         reportError (EngineError::deviceUnavailable);
         return;
     }
+
+    firmwareSent = true;
 
     // The engine watches the keyboard's ports from the first transfer on. A keyboard
     // lost after the app image's last block and before the assets image's first is seen
@@ -455,9 +468,13 @@ void ApplicationEngine::startGlobalsBackup()
     startBackupIfNeeded();
     setStatus (EngineStatus::backingUpGlobals, 0.0);
 
-    // The old step goes first, so that two never listen at once.
+    // The old step goes first, so that two never listen at once. A step that cannot
+    // start is owned before the error is reported, so that the reset deletes it.
     globalsRetriever.reset();
     globalsRetriever = std::make_unique<RetrieveAllGlobals> (midiManager, this);
+
+    if (! globalsRetriever->start())
+        reportError (EngineError::deviceUnavailable);
 }
 
 void ApplicationEngine::startPresetBackup()
@@ -472,8 +489,13 @@ void ApplicationEngine::startPresetBackup()
 
     presetRetriever.reset();
 
-    if (held < 32)
-        presetRetriever = std::make_unique<RetrievePreset> (midiManager, this, (int) held, getModelCode());
+    if (held >= 32)
+        return;
+
+    presetRetriever = std::make_unique<RetrievePreset> (midiManager, this, (int) held, getModelCode());
+
+    if (! presetRetriever->start())
+        reportError (EngineError::deviceUnavailable);
 }
 
 void ApplicationEngine::startGlobalsRestore()
@@ -508,51 +530,24 @@ void ApplicationEngine::startPresetsRestore()
         return;
     }
 
-    if (state->version < 1.16)
-        adaptPresetsForOldFirmware();
-
     std::vector<EngineState::Message> messages;
 
     {
         const juce::ScopedLock sl (state->userDataLock);
 
-        for (auto& preset : state->presets)
-            messages.insert (messages.end(), preset.begin(), preset.end());
+        if (restoreAdaptation.value_or (RestorePlan::needsAdaptation (state->version, FirmwareUpdate::embeddedVersion)))
+            RestorePlan::adaptForOldFirmware (state->presets);
+
+        messages = RestorePlan::flatten (state->presets);
     }
 
     restoreSender = nullptr;
     restoreSender = new SendSysexMessagesWithTimer (midiManager, std::move (messages), 3, this);
 }
 
-void ApplicationEngine::adaptPresetsForOldFirmware()
-{
-    const juce::ScopedLock sl (state->userDataLock);
-    auto& presets = state->presets;
-
-    for (int i = 0; i < 2 && ! presets.empty(); ++i)
-        presets.pop_back();
-
-    // The Preset Select that opens each stream names the place it is written to.
-    for (size_t j = 6; j < presets.size(); ++j)
-        if (! presets[j].empty() && presets[j].front().size() > 12)
-            presets[j].front()[12] = (juce::uint8) (j + 2);
-}
-
-juce::String ApplicationEngine::backupFolderName (juce::Time time)
-{
-    return time.toString (true, true, true, false).removeCharacters (":");
-}
-
-juce::File ApplicationEngine::modelBackupFolder (const juce::File& userData, int model)
-{
-    const auto folder = userData.getChildFile ("Ivra Professional");
-    const juce::String name (HardwareModel::nameOf (model));
-    return name.isEmpty() ? folder : folder.getChildFile (name);
-}
-
 void ApplicationEngine::buildBackupFolder (juce::Time now)
 {
-    const auto folder = modelBackupFolder (userDataFolder, state->model).getChildFile (backupFolderName (now));
+    const auto folder = BackupFolder::modelFolder (userDataFolder, state->model).getChildFile (BackupFolder::folderName (now));
     backupFolder = folder.getFullPathName();
 
     // A failure here shows when the files are written.
@@ -570,49 +565,18 @@ bool ApplicationEngine::saveBackupFiles()
         presets = state->presets;
     }
 
-    // Every step is checked: the keyboard is erased next, and then these files and the
-    // copies in memory are all the user has.
-    auto append = [] (const juce::File& file, const std::vector<EngineState::Message>& messages)
-    {
-        if (! file.create().wasOk())
-            return false;
-
-        const auto sizeBefore = file.getSize();
-        juce::int64 bytes = 0;
-
-        {
-            juce::FileOutputStream out (file);
-
-            if (out.failedToOpen())
-                return false;
-
-            for (auto& m : messages)
-            {
-                if (! out.write (m.data(), m.size()))
-                    return false;
-
-                bytes += (juce::int64) m.size();
-            }
-
-            out.flush();
-
-            if (out.getStatus().failed())
-                return false;
-        }
-
-        return file.getSize() == sizeBefore + bytes;
-    };
-
+    // The keyboard is erased next, and then these files and the copies in memory are all
+    // the user has.
     const juce::File folder (juce::File::isAbsolutePath (backupFolder) ? backupFolder : juce::String());
-    bool ok = folder != juce::File() && append (folder.getChildFile ("Globals.syx"), globals);
 
-    for (size_t i = 0; ok && i < presets.size(); ++i)
-        ok = append (folder.getChildFile ("Preset_" + juce::String ((int) i) + ".syx"), presets[i]);
-
-    if (! ok)
+    if (! BackupFolder::write (folder, globals, presets, { state->model, state->version, juce::Time::getCurrentTime(), MORELTA_UPDATER_VERSION }))
+    {
         reportError (EngineError::backupDataError);
+        return false;
+    }
 
-    return ok;
+    lastBackupFolder = backupFolder;
+    return true;
 }
 
 //==============================================================================
@@ -635,10 +599,9 @@ void ApplicationEngine::status (FirmwareSysexSender* sender, const juce::String&
     if (text == "Started")
     {
         // On the sender's own thread, so it goes by the sender's image rather than by
-        // the sender list, which belongs to the message thread.
-        if (isBusy())
-            setStatus (sender->getImage().getName() == "Morelta App" ? EngineStatus::sendingApp : EngineStatus::sendingAssets, state->progress);
-
+        // the sender list, which belongs to the message thread; it is carried over there,
+        // so that a transfer that an error ended meanwhile does not show as running.
+        postMessage (new WorkerReport (WorkerReport::Kind::senderStarted, sender->getImage().getName() == "Morelta App", resetCount.load()));
         return;
     }
 
@@ -673,7 +636,8 @@ void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray)
 
 void ApplicationEngine::midiOutputDeviceReconnected (juce::StringArray names)
 {
-    for (auto& name : names)
-        if (name == state->port1Name && state->status == EngineStatus::waitingForReboot)
-            stepCompleted (EngineStatus::waitingForReboot);
+    // Back after the restart: the restore, or the end of an emergency update, waits
+    // until the keyboard says it runs the new firmware.
+    if (state->status == EngineStatus::waitingForReboot && confirmation == nullptr && names.contains (state->port1Name))
+        confirmation = std::make_unique<ConfirmNewFirmware> (midiManager, this, FirmwareUpdate::embeddedVersion);
 }

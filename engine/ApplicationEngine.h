@@ -1,11 +1,13 @@
 #pragma once
 
+#include "engine/BackupFolder.h"
 #include "engine/DeviceMessages.h"
 #include "engine/EngineState.h"
 #include "engine/FirmwareSysexSender.h"
 #include "engine/FirmwareUpdate.h"
 #include "engine/QueueASyncUpdater.h"
 #include "engine/UnopenablePortWatch.h"
+#include "engine/UpdateLog.h"
 #include "midi/MidiManager.h"
 #include "platform/ScopedTimerResolution.h"
 
@@ -20,6 +22,7 @@ class ApplicationEngine final : public FirmwareSysexSender::Listener,
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<ApplicationEngine>;
 
+    class ConfirmNewFirmware;
     class DetectDeviceInfo;
     class RetrieveAllGlobals;
     class RetrievePreset;
@@ -60,6 +63,11 @@ public:
     */
     void reportError (int code);
 
+    /** The same, always carried over to the message thread: for callers that the stop
+        deletes, such as a step's own time-out.
+    */
+    void reportErrorLater (int code);
+
     /** Drops all update work and returns to idle; message thread only. */
     void reset (bool restartDetection);
 
@@ -71,11 +79,37 @@ public:
 
     EngineState& getState() noexcept { return *state; }
 
+    /** Why an update cannot start now. */
+    enum class Refusal
+    {
+        none,
+        busy,
+        versionUnknown,     // a normal update needs the keyboard's firmware version
+        placeholderFirmware // our placeholder firmware must never reach a real keyboard
+    };
+
+    Refusal checkUpdateCanStart() const;
+
     /** Starts an update as the "Update" command does: drops everything, enters the first
         step silently (the backup, or in emergency mode the transfer) and lets the step
-        machine take over. Message thread.
+        machine take over. Does nothing, and returns false, while checkUpdateCanStart
+        refuses. Message thread.
     */
-    void beginUpdate();
+    bool beginUpdate();
+
+    /** Why this backup cannot go back into the keyboard now, in words for the user;
+        empty when it can: the keyboard connected, idle, of the backup's model, its
+        version read.
+    */
+    juce::String checkBackupRestore (const BackupFolder& backup) const;
+
+    /** Puts a backup back into the connected keyboard, with the restore steps of an
+        update. Returns why it cannot, or nothing once it has started. Message thread.
+    */
+    juce::String beginBackupRestore (const BackupFolder& backup);
+
+    /** The keyboard came back running this firmware after the transfer; any thread. */
+    void firmwareConfirmed (double version);
 
     //==============================================================================
     // The backup and restore steps, started by the step machine.
@@ -92,33 +126,27 @@ public:
     /** Sends the backed-up presets back, 3 ms apart, adapted for firmware before 1.16. */
     void startPresetsRestore();
 
-    /** Drops presets 30 and 31 and moves presets 6 to 29 to places 8 to 31, for a
-        keyboard whose firmware was older than 1.16.
-    */
-    void adaptPresetsForOldFirmware();
-
     /** Makes the folder this update's backup files go to, named by the model and the
         time, under the user data folder.
     */
     void buildBackupFolder (juce::Time now);
 
-    /** Appends every backed-up message to its file; on any failure reports
+    /** Writes every backed-up message and the manifest; on any failure reports
         backupDataError and returns false.
     */
     bool saveBackupFiles();
 
     /** The folder under which backups are kept; normally the user's application data. */
     void setUserDataFolder (const juce::File& folder) { userDataFolder = folder; }
+    juce::File getUserDataFolder() const { return userDataFolder; }
 
+    /** This update's backup folder; empty when none has been made. */
     juce::String getBackupFolder() const { return backupFolder; }
 
-    /** The folder, under the user data folder, that holds the time-stamped backups of a
-        model; for an unknown model the folder above those of the models.
-    */
-    static juce::File modelBackupFolder (const juce::File& userData, int model);
+    /** The folder of the last backup written whole, kept after the update ends. */
+    juce::String getLastBackupFolder() const { return lastBackupFolder; }
 
-    /** "7 Dec 2026 30620am" for 3:06:20 in the morning of 7 December 2026. */
-    static juce::String backupFolderName (juce::Time time);
+    const UpdateLog& getUpdateLog() const noexcept { return updateLog; }
 
     /** How long an update waits for a keyboard port that is listed but will not open. */
     void setUnopenablePortTimeout (int milliseconds) { portWatch->setTimeout (milliseconds); }
@@ -146,11 +174,12 @@ private:
     class EmergencyModeUpdater;
     class HardwareModelUpdater;
     class FirmwareVersionUpdater;
-    struct ErrorReport;
-    struct StepCompletion;
+
+    struct WorkerReport;
 
     void handleMessage (const juce::Message& message) override;
     void handleStepMessage();
+    void finishUpdateLog (const juce::String& outcome);
     void startFirmwareTransfer();
     void prepareFirmwareUpdates();
     void startBackupIfNeeded();
@@ -166,10 +195,21 @@ private:
     std::unique_ptr<DetectDeviceInfo> detection;
     std::unique_ptr<RetrieveAllGlobals> globalsRetriever;
     std::unique_ptr<RetrievePreset> presetRetriever;
+    std::unique_ptr<ConfirmNewFirmware> confirmation;
     juce::ReferenceCountedObjectPtr<SendSysexMessagesWithTimer> restoreSender;
     juce::ListenerList<Listener> listeners;
-    juce::String backupFolder;
+    juce::String backupFolder, lastBackupFolder;
     juce::File userDataFolder;
+    UpdateLog updateLog;
+
+    // Set when a restore from a backup folder decided the presets' adaptation itself;
+    // an update's restore goes by the version read before it.
+    std::optional<bool> restoreAdaptation;
+
+    // Once firmware has gone out, the version read before the update no longer says
+    // what the keyboard runs.
+    bool firmwareSent = false;
+    std::atomic<double> confirmedVersion { 0.0 };
 
     // Held from the start of an update to its end, so that its pauses keep their length
     // while the window is hidden.

@@ -132,6 +132,29 @@ void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiI
     engine->notifyModelAndVersion();
 }
 
+void ApplicationEngine::DetectDeviceInfo::resumePolling()
+{
+    if (! polling && ! versionKnown)
+        startPolling (1000);
+}
+
+void ApplicationEngine::DetectDeviceInfo::midiOutputDeviceDisconnected (juce::StringArray names)
+{
+    auto& state = engine->getState();
+
+    if (engine->isBusy() || ! names.contains (state.port1Name))
+        return;
+
+    // The keyboard plugged in next may run other firmware: its version is read anew, so
+    // that no update goes by the version of the one unplugged.
+    versionKnown = false;
+    state.version = 0.0;
+    engine->notifyModelAndVersion();
+
+    if (! state.emergencyMode)
+        startPolling (1000);
+}
+
 void ApplicationEngine::DetectDeviceInfo::midiOutputDeviceReconnected (juce::StringArray names)
 {
     auto& state = engine->getState();

@@ -18,7 +18,11 @@ public:
 
     bool isPolling() const noexcept { return polling; }
 
+    /** Polls again if it stopped before the version was read (in emergency mode). */
+    void resumePolling();
+
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
+    void midiOutputDeviceDisconnected (juce::StringArray names) override;
     void midiOutputDeviceReconnected (juce::StringArray names) override;
 
     /** The model a port-1 name names. */

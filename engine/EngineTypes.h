@@ -17,7 +17,14 @@ enum : int
     restoringPresets = 9,
     completed = 10
 };
+
+/** "idle", "backingUpGlobals", ...: the names of the values, for logs and consoles. */
+inline const char* nameOf (int status)
+{
+    static const char* const names[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
+    return status >= idle && status <= completed ? names[status] : "unknown";
 }
+} // namespace EngineStatus
 
 /** Why an update stopped. */
 namespace EngineError
@@ -27,9 +34,16 @@ enum : int
     deviceUnavailable = 0,
     globalsTimeout = 1,
     presetTimeout = 2,
-    backupDataError = 3
+    backupDataError = 3,
+    firmwareNotConfirmed = 4 // the keyboard did not come back running the firmware sent to it
 };
+
+inline const char* nameOf (int error)
+{
+    static const char* const names[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError", "firmwareNotConfirmed" };
+    return error >= deviceUnavailable && error <= firmwareNotConfirmed ? names[error] : "unknown";
 }
+} // namespace EngineError
 
 /** The keyboard model, learnt from its port names. */
 namespace HardwareModel

@@ -14,6 +14,9 @@ public:
     using Ptr = juce::ReferenceCountedObjectPtr<FirmwareUpdate>;
     using Bytes = std::vector<juce::uint8>;
 
+    /** The version of the firmware the embedded streams hold. */
+    static constexpr double embeddedVersion = 1.25;
+
     static constexpr int blockSize = 1024;
     static constexpr int blockPauseMs = 1;
 

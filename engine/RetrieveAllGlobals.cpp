@@ -10,20 +10,22 @@ ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr mana
     , engine (owner)
     , modelCode (owner->getModelCode())
     , timeout ([owner]
-               { owner->reportError (EngineError::globalsTimeout); })
+               { owner->reportErrorLater (EngineError::globalsTimeout); })
 {
-    midiManager->addListener (this);
     engine->setStatus (EngineStatus::backingUpGlobals, 0.0);
+}
 
+bool ApplicationEngine::RetrieveAllGlobals::start()
+{
     // Without a port, or without a model code to address the keyboard with, no request
-    // can reach it: nothing is sent.
+    // can reach it.
     if ((midiManager->getNumOpenOutputs() == 0 && midiManager->getNumOpenInputs() == 0) || ! modelCode.has_value())
     {
         timeout.finish();
-        engine->reportError (EngineError::deviceUnavailable);
-        return;
+        return false;
     }
 
+    midiManager->addListener (this);
     timeout.restart (replyTimeoutMs);
 
     for (auto id : DeviceMessages::globalIds)
@@ -33,6 +35,7 @@ ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr mana
     }
 
     timeout.restart (replyTimeoutMs);
+    return true;
 }
 
 ApplicationEngine::RetrieveAllGlobals::~RetrieveAllGlobals()

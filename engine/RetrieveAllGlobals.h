@@ -7,8 +7,14 @@
 class ApplicationEngine::RetrieveAllGlobals final : public MidiManager::Listener
 {
 public:
-    /** Sends the 14 Global Requests at once. */
+    /** Nothing is sent, and nothing heard, before start(). */
     RetrieveAllGlobals (MidiManager::Ptr midiManager, ApplicationEngine* engine);
+
+    /** Sends the 14 Global Requests, 1 ms apart. False, with nothing sent, when no port
+        is open or no model code can address the keyboard; the caller reports that once
+        it owns this step, so that the stop deletes it.
+    */
+    bool start();
 
     /** Once this returns, no reply handler of this step is running or will run. */
     ~RetrieveAllGlobals() override;

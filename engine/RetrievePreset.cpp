@@ -7,33 +7,38 @@ constexpr int replyTimeoutMs = 2000;
 constexpr double messagesInAllPresets = 32 * 385;
 } // namespace
 
-ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, ApplicationEngine* owner, int presetIndex, DeviceMessages::ModelCode code)
+ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, ApplicationEngine* owner, int index, DeviceMessages::ModelCode code)
     : midiManager (std::move (manager))
     , engine (owner)
     , modelCode (code)
+    , presetIndex (index)
     , timeout ([owner]
-               { owner->reportError (EngineError::presetTimeout); })
+               { owner->reportErrorLater (EngineError::presetTimeout); })
 {
     stream.reserve (7000);
-    midiManager->addListener (this);
+}
 
+bool ApplicationEngine::RetrievePreset::start()
+{
     const auto select = DeviceMessages::buildPresetSelect (modelCode, presetIndex);
     const auto dumpRequest = DeviceMessages::buildPresetDumpRequest (modelCode);
 
     // Without an output, or without a model code to address the keyboard with, no
-    // request can reach it: nothing is sent.
+    // request can reach it.
     if (midiManager->getNumOpenOutputs() == 0 || ! select.has_value())
     {
         timeout.finish();
-        engine->reportError (EngineError::deviceUnavailable);
-        return;
+        return false;
     }
 
+    // Listening only from here: the stream opens with the Preset Select.
     stream.push_back (*select);
     messagesInStream = 1;
+    midiManager->addListener (this);
     timeout.restart (firstReplyTimeoutMs);
     midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*select));
     midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*dumpRequest));
+    return true;
 }
 
 ApplicationEngine::RetrievePreset::~RetrievePreset()
@@ -81,13 +86,9 @@ void ApplicationEngine::RetrievePreset::handleAsyncUpdate()
     if (engine->getState().status != EngineStatus::backingUpPresets)
         return;
 
-    size_t held = 0;
-
-    {
-        const juce::ScopedLock sl (engine->getState().userDataLock);
-        held = engine->getState().presets.size();
-    }
-
-    const auto value = juce::jmin (1.0, ((double) held * 385.0 + messagesInStream) / messagesInAllPresets);
-    engine->setStatus (EngineStatus::backingUpPresets, value);
+    // Counted by this step's own preset rather than by the presets held: once this one
+    // is held, its last report would otherwise count it twice, and the next step's first
+    // report would take the progress back.
+    const auto messages = juce::jmin (messagesInStream.load(), presetDataMessages + 1);
+    engine->setStatus (EngineStatus::backingUpPresets, (presetIndex * 385.0 + messages) / messagesInAllPresets);
 }

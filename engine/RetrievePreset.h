@@ -10,8 +10,14 @@ class ApplicationEngine::RetrievePreset final : public MidiManager::Listener,
                                                 private juce::AsyncUpdater
 {
 public:
-    /** Sends the Preset Select and the Preset Dump Request at once. */
+    /** Nothing is sent, and nothing heard, before start(). */
     RetrievePreset (MidiManager::Ptr midiManager, ApplicationEngine* engine, int presetIndex, DeviceMessages::ModelCode modelCode);
+
+    /** Sends the Preset Select and the Preset Dump Request. False, with nothing sent,
+        when no output is open or no model code can address the keyboard; the caller
+        reports that once it owns this step, so that the stop deletes it.
+    */
+    bool start();
 
     /** Once this returns, no reply handler of this step is running or will run. */
     ~RetrievePreset() override;
@@ -26,6 +32,7 @@ private:
     MidiManager::Ptr midiManager;
     ApplicationEngine* const engine;
     const DeviceMessages::ModelCode modelCode;
+    const int presetIndex;
     std::vector<EngineState::Message> stream; // only touched by the reply handler
     std::atomic<int> messagesInStream { 0 };
     BackupTimeout timeout;

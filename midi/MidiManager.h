@@ -66,6 +66,9 @@ public:
     /** Sends to every open output. */
     void sendMessageToAllOutputs (const juce::MidiMessage& message);
 
+    /** Whether the ports may lead to a real keyboard. */
+    bool reachesHardware() const { return ports->reachesHardware(); }
+
     /** The names of the input ports the system lists now, in its order. */
     juce::StringArray getInputNames() { return ports->getInputNames(); }
 

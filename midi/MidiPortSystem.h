@@ -45,6 +45,11 @@ public:
 
     ~MidiPortSystem() override = default;
 
+    /** Whether these ports may lead to a real keyboard; every port system does unless it
+        says otherwise. Placeholder firmware is never sent where it might.
+    */
+    virtual bool reachesHardware() const { return true; }
+
     virtual juce::StringArray getInputNames() = 0;
     virtual juce::StringArray getOutputNames() = 0;
 

@@ -26,6 +26,8 @@ MORELTA_RESOURCE (MoreltaFirmwareUpdater_UpdateButton_Press_png)
 
 namespace EmbeddedResources
 {
+extern const bool firmwareIsPlaceholder = MORELTA_PLACEHOLDER_FIRMWARE != 0;
+
 extern const char* const namedResourceList[] = {
     "KVX1_RCap_syx",
     "KVX1_RC_assets_syx",

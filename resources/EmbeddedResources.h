@@ -42,6 +42,11 @@ extern const int MoreltaFirmwareUpdater_UpdateButton_Normal_pngSize;
 extern const char* const MoreltaFirmwareUpdater_UpdateButton_Press_png;
 extern const int MoreltaFirmwareUpdater_UpdateButton_Press_pngSize;
 
+/** True when the firmware streams are our own placeholders rather than the maker's: they
+    are valid streams, and must never reach a real keyboard.
+*/
+extern const bool firmwareIsPlaceholder;
+
 /** The names above, in their order. */
 extern const char* const namedResourceList[];
 constexpr int namedResourceListSize = 12;

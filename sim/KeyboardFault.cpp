@@ -8,6 +8,8 @@ const std::pair<KeyboardFault::Kind, const char*> kindNames[] = {
     { KeyboardFault::Kind::malformed, "malformed" },
     { KeyboardFault::Kind::noReturn, "no-return" },
     { KeyboardFault::Kind::lateReturn, "late-return" },
+    { KeyboardFault::Kind::pause, "pause" },
+    { KeyboardFault::Kind::drop, "drop" },
 };
 
 // The number of indices each point takes.
@@ -71,6 +73,7 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
         }
 
         case Kind::lateReturn:
+        case Kind::pause:
             if (! isCount (value))
                 return {};
 
@@ -80,6 +83,7 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
         case Kind::unplug:
         case Kind::silent:
         case Kind::noReturn:
+        case Kind::drop:
             if (what.contains ("="))
                 return {};
 
@@ -107,7 +111,12 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
     if ((fault.kind == Kind::noReturn || fault.kind == Kind::lateReturn) != returns && fault.kind != Kind::unplug)
         return {};
 
-    if (fault.kind == Kind::malformed && ! (fault.point == Point::identity || fault.point == Point::global || fault.point == Point::preset))
+    const auto isAnswer = fault.point == Point::identity || fault.point == Point::global || fault.point == Point::preset;
+
+    if ((fault.kind == Kind::malformed || fault.kind == Kind::pause) && ! isAnswer)
+        return {};
+
+    if (fault.kind == Kind::drop && ! (fault.point == Point::appBlock || fault.point == Point::assetsBlock))
         return {};
 
     return fault;
@@ -126,7 +135,7 @@ juce::String KeyboardFault::toString() const
             if (m == malformation)
                 text << "=" << name;
 
-    if (kind == Kind::lateReturn)
+    if (kind == Kind::lateReturn || kind == Kind::pause)
         text << "=" << delayMs;
 
     for (auto& [p, name, indices] : pointNames)

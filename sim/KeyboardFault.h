@@ -13,8 +13,13 @@
       no-return@reboot             never comes back after the new firmware
       late-return=5000@update-mode comes back 5 s later than usual
 
+      pause=1500@global:5          waits 1.5 s before answering the 6th Global Request
+      drop@assets-block:5000       the 5001st write of the assets image is lost on the
+                                   link, so the loader rejects the image
+
     Kinds: unplug, silent, malformed (=wrong-length | wrong-model | non-sysex |
-    duplicate | truncated | foreign), no-return, late-return (=milliseconds).
+    duplicate | truncated | foreign), no-return, late-return (=milliseconds),
+    pause (=milliseconds; before an answer), drop (a firmware write).
     Points, counted from 0: identity:N (the Nth Identity Request), global:N (the Nth
     Global Request), preset:P:M (Preset Data M of preset P's dump), app-block:N and
     assets-block:N (the Nth write of that image), restore:N (the Nth message sent back
@@ -29,7 +34,9 @@ struct KeyboardFault
         silent,
         malformed,
         noReturn,
-        lateReturn
+        lateReturn,
+        pause,
+        drop
     };
 
     enum class Point

@@ -476,6 +476,12 @@ bool SimulatedKeyboard::answer (Bytes message, KeyboardFault::Point point, int i
         return false;
     }
 
+    if (auto* pause = findFault (KeyboardFault::Kind::pause, point, index, subIndex))
+    {
+        log ("paused " + pause->toString());
+        wait (pause->delayMs);
+    }
+
     if (settings.timing.replyLatencyMs > 0)
         wait (settings.timing.replyLatencyMs);
 
@@ -603,6 +609,18 @@ void SimulatedKeyboard::handleInUpdateMode (const Bytes& write)
                                                                            : KeyboardFault::Point::appBlock;
     const auto n = streamWrites++;
 
+    // Lost on the link: the loader never sees these bytes, and without the first write
+    // it never sees the stream start.
+    if (auto* drop = findFault (KeyboardFault::Kind::drop, point, n))
+    {
+        log ("lost " + drop->toString());
+
+        if (n == 0)
+            stream.clear();
+
+        return;
+    }
+
     if (findFault (KeyboardFault::Kind::unplug, point, n) != nullptr)
     {
         log ("unplugged at " + findFault (KeyboardFault::Kind::unplug, point, n)->toString());
@@ -645,6 +663,19 @@ void SimulatedKeyboard::finishStream()
     }
 
     stream.clear();
+
+    // A loader that refuses an image starts again from the beginning: the keyboard
+    // restarts into its update mode and waits for both images anew.
+    if (! result.accepted)
+    {
+        {
+            const std::lock_guard<std::mutex> guard (stateMutex);
+            appAcceptedThisSession = false;
+        }
+
+        restart (KeyboardFault::Point::updateMode, settings.timing.updateModeEntryMs);
+        return;
+    }
 
     if (! rebootNow)
         return;

@@ -40,3 +40,40 @@ void TrafficTrace::write (bool toKeyboard, const juce::String& portName, const j
         stream->write (rest.data(), rest.size());
     }
 }
+
+std::vector<TrafficTrace::Line> TrafficTrace::read (const juce::File& file)
+{
+    std::vector<Line> lines;
+    juce::FileInputStream in (file);
+
+    if (in.failedToOpen())
+        return lines;
+
+    // Written by hand rather than by a JSON parser: the firmware's lines make a trace of
+    // tens of megabytes.
+    while (! in.isExhausted())
+    {
+        const auto text = in.readNextLine();
+        const auto time = text.fromFirstOccurrenceOf ("{\"t_us\": ", false, false);
+        const auto dir = text.fromFirstOccurrenceOf ("\"dir\": \"", false, false).upToFirstOccurrenceOf ("\"", false, false);
+        const auto port = juce::JSON::fromString (text.fromFirstOccurrenceOf ("\"port\": ", false, false).upToLastOccurrenceOf (", \"hex\": ", false, false));
+        const auto hex = text.fromLastOccurrenceOf ("\"hex\": \"", false, false).upToFirstOccurrenceOf ("\"", false, false);
+
+        if (time.isEmpty() || ! port.isString() || (dir != "to_keyboard" && dir != "from_keyboard") || hex.length() % 2 != 0)
+            continue;
+
+        Line line { time.getLargeIntValue(), dir == "to_keyboard", port.toString(), {} };
+        line.bytes.reserve ((size_t) hex.length() / 2);
+
+        for (auto p = hex.getCharPointer(); ! p.isEmpty();)
+        {
+            const auto high = juce::CharacterFunctions::getHexDigitValue (p.getAndAdvance());
+            const auto low = juce::CharacterFunctions::getHexDigitValue (p.getAndAdvance());
+            line.bytes.push_back ((juce::uint8) (high << 4 | low));
+        }
+
+        lines.push_back (std::move (line));
+    }
+
+    return lines;
+}

@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <mutex>
+#include <vector>
 
 /** The simulated keyboard's traffic written as JSON Lines, one object per write:
     {"t_us": 1234, "dir": "to_keyboard", "port": "MORELTA49", "hex": "F07E7F0601F7"}
@@ -18,6 +19,18 @@ public:
     TrafficTrace (const juce::File& file, std::function<juce::int64()> microsecondClock);
 
     bool isOpen() const noexcept { return stream != nullptr; }
+
+    /** One line of a trace. */
+    struct Line
+    {
+        juce::int64 microseconds;
+        bool toKeyboard;
+        juce::String port;
+        std::vector<juce::uint8> bytes;
+    };
+
+    /** Reads back a complete trace file; lines that are not of this format are skipped. */
+    static std::vector<Line> read (const juce::File& file);
 
     /** Stamps the line when it is written, so that the file is in time order whichever
         thread writes.

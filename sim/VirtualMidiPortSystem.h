@@ -86,6 +86,7 @@ public:
 
     //==============================================================================
     // The computer's side
+    bool reachesHardware() const override { return false; }
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
     std::unique_ptr<InputPort> openInput (int index, juce::MidiInputCallback& callback) override;

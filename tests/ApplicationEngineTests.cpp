@@ -62,7 +62,7 @@ protected:
     ApplicationEngineTest() { engine->addListener (&listener); }
 
     /** Delivers everything queued so far. */
-    void settle() { test::pumpFor (20); }
+    void settle() { test::pumpPending(); }
 
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);

@@ -1,5 +1,7 @@
 #include "KeyboardTestHelpers.h"
 #include "engine/ApplicationEngine.h"
+#include "engine/RestorePlan.h"
+#include "sim/UpdateResultCheck.h"
 
 #include <gtest/gtest.h>
 
@@ -14,21 +16,64 @@ public:
     void statusChanged (int s) override
     {
         statuses.push_back (s);
+        steps.push_back ({ s, progress.empty() ? 0.0 : progress.back() });
 
         if (onStatus != nullptr)
             onStatus (s);
     }
     void progressChanged (double p) override { progress.push_back (p); }
-    void errorOccurred (int e) override { errors.push_back (e); }
+    void errorOccurred (int e) override
+    {
+        errors.push_back (e);
+
+        if (onError != nullptr)
+            onError();
+    }
+
     void firmwareVersionChanged (double) override {}
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
 
     bool heard (int status) const { return std::find (statuses.begin(), statuses.end(), status) != statuses.end(); }
 
+    /** The progress that came with the first or the last notification of this status. */
+    double progressOf (int status, bool first) const
+    {
+        double found = -1.0;
+
+        for (auto& [s, p] : steps)
+        {
+            if (s == status)
+            {
+                found = p;
+
+                if (first)
+                    break;
+            }
+        }
+
+        return found;
+    }
+
+    /** The first progress outside 0 to 1, or lower than the one before in the same step. */
+    juce::String checkProgress() const
+    {
+        for (size_t i = 0; i < steps.size(); ++i)
+        {
+            const auto [s, p] = steps[i];
+
+            if (p < 0.0 || p > 1.0 || (i > 0 && s == steps[i - 1].first && p < steps[i - 1].second))
+                return "status " + juce::String (s) + ": progress " + juce::String (p, 6) + " at notification " + juce::String ((int) i);
+        }
+
+        return {};
+    }
+
     std::vector<int> statuses, errors;
     std::vector<double> progress;
+    std::vector<std::pair<int, double>> steps; // each status notification with its progress
     std::function<void (int)> onStatus;
+    std::function<void()> onError;
 };
 
 /** The updater's engine, a simulated keyboard on its ports, and a user data folder of
@@ -40,11 +85,16 @@ struct Rig
     {
         ports->setTrafficObserver ([this] (const VirtualMidiPortSystem::TrafficRecord& r)
                                    {
+                                       lastTrafficUs = r.microseconds;
+
                                        // The maker's messages only: detection's Identity Requests are not counted.
                                        if (r.toDevice && r.message.getRawDataSize() > 1 && r.message.getRawData()[1] == 0x47)
                                            ++sentToKeyboard; });
+        settings.traceFile = traceFile.getFile();
         keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
         engine->addListener (&listener);
+        listener.onError = [this]
+        { quietBeforeErrorUs = ports->getMicroseconds() - lastTrafficUs; };
         engine->setUserDataFolder (userData.getFile());
         connect();
 
@@ -83,13 +133,22 @@ struct Rig
 
     juce::File backupFolder() const { return juce::File (engine->getBackupFolder()); }
 
-    const juce::TemporaryFile userData;
+    /** Everything that crossed the cable, by the keyboard's account; unplugs it. */
+    std::vector<TrafficTrace::Line> closeTrace()
+    {
+        keyboard.reset();
+        return TrafficTrace::read (traceFile.getFile());
+    }
+
+    const juce::TemporaryFile userData, traceFile { ".jsonl" };
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     std::unique_ptr<SimulatedKeyboard> keyboard;
     UpdateListener listener;
     std::atomic<int> sentToKeyboard { 0 };
+    std::atomic<juce::int64> lastTrafficUs { 0 };
+    juce::int64 quietBeforeErrorUs = 0; // from the last message either way to the error
 };
 
 SimulatedKeyboard::Settings keyboardSettings (int keys, double version = 1.16, std::initializer_list<const char*> faults = {})
@@ -121,45 +180,36 @@ TEST (Backup, ReadsEveryGlobalAndPresetIntoMemoryAndIntoItsFiles)
     rig.startUpdate();
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return rig.listener.heard (EngineStatus::erasingFirmware); },
-                                  20000));
+                                  test::updateTimeoutMs));
     EXPECT_TRUE (rig.listener.errors.empty());
 
     const auto folder = rig.backupFolder();
     EXPECT_EQ (folder.getParentDirectory(), rig.userData.getFile().getChildFile ("Ivra Professional").getChildFile ("MORELTA61"));
 
-    // Globals.syx: the 14 replies back to back, in the order they came (here, asked).
-    Bytes expectedGlobals;
-    const int ids[] = { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
-
-    for (auto id : ids)
-    {
-        auto& v = data.globals.at (id);
-        expectedGlobals.insert (expectedGlobals.end(), { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x02, 0x00, 0x05, (juce::uint8) id, v[0], v[1], v[2], v[3], 0xF7 });
-    }
-
+    // The replies back to back, in the order they came (here, asked), as the keyboard
+    // itself would write them.
+    const auto expected = UpdateResultCheck::backupFilesOf (data, 0x30);
     EXPECT_EQ (fileBytes (folder.getChildFile ("Globals.syx")).size(), 196u);
-    EXPECT_EQ (fileBytes (folder.getChildFile ("Globals.syx")), expectedGlobals);
+    EXPECT_EQ (fileBytes (folder.getChildFile ("Globals.syx")), expected[0]);
 
     for (int p = 0; p < 32; ++p)
     {
-        Bytes expected { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 };
-
-        for (int m = 0; m < 384; ++m)
-        {
-            expected.insert (expected.end(), { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x07, 0x00, 0x07, 0x00, 0x05 });
-            expected.insert (expected.end(), data.presets[(size_t) p].begin() + m * 5, data.presets[(size_t) p].begin() + m * 5 + 5);
-            expected.push_back (0xF7);
-        }
-
-        expected.insert (expected.end(), { 0xF0, 0x47, 0x00, 0x30, 0x04, 0x08, 0x00, 0x00, 0xF7 });
         const auto file = fileBytes (folder.getChildFile ("Preset_" + juce::String (p) + ".syx"));
         ASSERT_EQ (file.size(), 6167u) << p;
-        ASSERT_EQ (file, expected) << p;
+        ASSERT_EQ (file, expected[(size_t) p + 1]) << p;
     }
 
-    EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFiles), 33);
+    // And the manifest, which says what the files came from.
+    EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFiles), 34);
+    juce::String problem;
+    const auto readBack = BackupFolder::read (folder, problem);
+    ASSERT_TRUE (readBack.has_value() && readBack->manifest.has_value()) << problem;
+    EXPECT_EQ (readBack->manifest->model, HardwareModel::morelta61);
+    EXPECT_EQ (readBack->manifest->firmwareVersion, 1.16);
+    EXPECT_EQ (readBack->manifest->updaterVersion, "1.0.10");
+    EXPECT_LT (std::abs ((readBack->manifest->time - juce::Time::getCurrentTime()).inSeconds()), 60.0);
 
-    // Progress never ran backwards within a step, and ended at 1 for the presets.
+    // From the reset that starts the update to the erase, which follows the files.
     auto& s = rig.listener.statuses;
     EXPECT_EQ (s.front(), EngineStatus::idle);
     EXPECT_EQ (s.back(), EngineStatus::erasingFirmware);
@@ -167,9 +217,9 @@ TEST (Backup, ReadsEveryGlobalAndPresetIntoMemoryAndIntoItsFiles)
 
 TEST (Backup, TheFolderIsNamedByTheModelAndTheLocalTime)
 {
-    EXPECT_EQ (ApplicationEngine::backupFolderName (juce::Time (2027, 0, 1, 23, 59, 5, 0, true)), "1 Jan 2027 115905pm");
-    EXPECT_EQ (ApplicationEngine::backupFolderName (juce::Time (2027, 0, 1, 0, 0, 9, 0, true)), "1 Jan 2027 120009am");
-    EXPECT_EQ (ApplicationEngine::backupFolderName (juce::Time (2026, 11, 7, 3, 6, 20, 0, true)), "7 Dec 2026 30620am");
+    EXPECT_EQ (BackupFolder::folderName (juce::Time (2027, 0, 1, 23, 59, 5, 0, true)), "1 Jan 2027 115905pm");
+    EXPECT_EQ (BackupFolder::folderName (juce::Time (2027, 0, 1, 0, 0, 9, 0, true)), "1 Jan 2027 120009am");
+    EXPECT_EQ (BackupFolder::folderName (juce::Time (2026, 11, 7, 3, 6, 20, 0, true)), "7 Dec 2026 30620am");
 
     Rig rig (keyboardSettings (25));
     rig.engine->buildBackupFolder (juce::Time (2027, 0, 1, 23, 59, 5, 0, true));
@@ -231,50 +281,83 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
     userData.getFile().deleteRecursively();
 }
 
-TEST (Backup, SilenceEndsEachStepWithItsTimeOut)
+TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
 {
     struct Case
     {
-        const char* fault;
-        int error;
-        int atLeastMs;
+        std::vector<const char*> faults;
+        int error; // -1: the backup completes
+        int quietMs;
     };
 
     const Case cases[] = {
-        { "silent@global:0", EngineError::globalsTimeout, 1900 },
-        { "silent@global:5", EngineError::globalsTimeout, 1900 },
-        { "malformed=wrong-model@global:13", EngineError::globalsTimeout, 1900 }, // a rejected reply, then silence
-        { "silent@preset:0:0", EngineError::presetTimeout, 4900 },
-        { "silent@preset:3:10", EngineError::presetTimeout, 1900 }, // silence after the first Preset Data
+        { { "silent@global:0" }, EngineError::globalsTimeout, 2000 },
+        { { "silent@global:5" }, EngineError::globalsTimeout, 2000 },
+        { { "malformed=wrong-model@global:13" }, EngineError::globalsTimeout, 2000 }, // a rejected reply, then silence
+        { { "silent@preset:0:0" }, EngineError::presetTimeout, 5000 },
+        { { "silent@preset:3:10" }, EngineError::presetTimeout, 2000 }, // silence after the first Preset Data
+        // Pauses of most of a reply's time-out, several in one step: the step outlasts its
+        // time-outs (both the first reply's and each next one's) and still completes, or
+        // times out only a whole period after its last message.
+        { { "pause=1200@global:4", "pause=1200@global:10" }, -1, 0 },
+        { { "pause=1200@preset:1:50", "pause=1200@preset:1:100", "pause=1200@preset:1:150", "pause=1200@preset:1:200", "pause=1200@preset:1:250" }, -1, 0 },
+        { { "pause=1200@global:4", "silent@global:9" }, EngineError::globalsTimeout, 2000 },
+        { { "pause=1200@preset:1:50", "pause=1200@preset:1:100", "pause=1200@preset:1:150", "pause=1200@preset:1:200", "silent@preset:1:250" }, EngineError::presetTimeout, 2000 },
     };
 
-    // All at once, so that the test takes as long as the longest time-out.
+    // All at once, so that the test takes as long as the longest case.
     std::vector<std::unique_ptr<Rig>> rigs;
 
     for (auto& c : cases)
-        rigs.push_back (std::make_unique<Rig> (keyboardSettings (49, 1.16, { c.fault })));
+    {
+        auto settings = keyboardSettings (49);
+
+        for (auto* f : c.faults)
+            settings.faults.push_back (*KeyboardFault::parse (f));
+
+        rigs.push_back (std::make_unique<Rig> (settings));
+    }
 
     const auto started = juce::Time::getMillisecondCounter();
-    std::vector<juce::uint32> lastHeard (rigs.size(), started);
+    std::vector<juce::uint32> backupTookMs (rigs.size(), 0);
 
     for (auto& r : rigs)
         r->startUpdate();
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   {
-                                      for (size_t i = 0; i < rigs.size(); ++i)
-                                          if (rigs[i]->sentToKeyboard > 0 && rigs[i]->listener.errors.empty())
-                                              lastHeard[i] = juce::Time::getMillisecondCounter();
+                                      bool all = true;
 
-                                      return std::all_of (rigs.begin(), rigs.end(), [] (auto& r) { return ! r->listener.errors.empty(); }); },
-                                  15000));
+                                      for (size_t i = 0; i < rigs.size(); ++i)
+                                      {
+                                          auto& l = rigs[i]->listener;
+
+                                          if (backupTookMs[i] == 0 && l.heard (EngineStatus::erasingFirmware))
+                                              backupTookMs[i] = juce::Time::getMillisecondCounter() - started;
+
+                                          all = all && (cases[i].error < 0 ? backupTookMs[i] > 0 : ! l.errors.empty());
+                                      }
+
+                                      return all; },
+                                  test::updateTimeoutMs));
 
     for (size_t i = 0; i < rigs.size(); ++i)
     {
-        SCOPED_TRACE (cases[i].fault);
-        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { cases[i].error });
+        auto& c = cases[i];
+        SCOPED_TRACE (juce::StringArray (c.faults.data(), (int) c.faults.size()).joinIntoString (", "));
+
+        if (c.error < 0)
+        {
+            EXPECT_TRUE (rigs[i]->listener.errors.empty());
+            EXPECT_GT (backupTookMs[i], 2400u);
+            continue;
+        }
+
+        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { c.error });
         EXPECT_EQ (rigs[i]->engine->getState().status.load(), EngineStatus::idle);
-        EXPECT_GE ((int) (juce::Time::getMillisecondCounter() - started), cases[i].atLeastMs);
+
+        // A millisecond's slack for the clock the time-out counts in.
+        EXPECT_GE (rigs[i]->quietBeforeErrorUs, (juce::int64) c.quietMs * 1000 - 1000);
     }
 
     // The last progress before the silence in preset 3: (3 x 385 + 11) / 12320.
@@ -303,10 +386,31 @@ TEST (Backup, NoPortMeansNoBackup)
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return rig.manager->getNumOpenOutputs() == 0 && rig.manager->getNumOpenInputs() == 0; }));
 
+    // As if the ports had gone just after the update started.
+    rig.engine->getState().version = 1.16;
     rig.startUpdate();
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! rig.listener.errors.empty(); }));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
+
+    // The step that could not start is gone: a Global Reply that nobody asked for starts
+    // nothing. A note after it shows when the reply has been heard.
+    struct NoteListener final : public MidiManager::Listener
+    {
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& m) override { noteHeard = noteHeard || m.isNoteOn(); }
+        std::atomic<bool> noteHeard { false };
+    } listener;
+
+    rig.manager->addListener (&listener);
+    const auto input = rig.ports->addInputPort ("another keyboard");
+    rig.manager->openMidiInput ("another keyboard");
+    const Bytes reply { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x05, 0x12, 1, 2, 3, 4, 0xF7 };
+    rig.ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size()));
+    rig.ports->sendFromDevice (input, juce::MidiMessage::noteOn (1, 60, 0.5f));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return listener.noteHeard.load(); }));
+    EXPECT_FALSE (rig.engine->isBusy());
+    rig.manager->removeListener (&listener);
 }
 
 TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
@@ -330,7 +434,7 @@ TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); },
-                                  20000));
+                                  test::updateTimeoutMs));
 
     for (auto* rig : { &blocked, &full })
     {
@@ -356,7 +460,7 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return current.listener.heard (EngineStatus::completed) && old.listener.heard (EngineStatus::completed); },
-                                  180000));
+                                  test::updateTimeoutMs));
     // The return to idle follows the completion by a step message of its own.
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return current.listener.statuses.back() == EngineStatus::idle && old.listener.statuses.back() == EngineStatus::idle; }));
@@ -369,10 +473,30 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
     for (auto* rig : { &current, &old })
     {
         using S = std::vector<int>;
-        auto statuses = rig->listener.statuses;
+        auto& l = rig->listener;
+        auto statuses = l.statuses;
         statuses.erase (std::unique (statuses.begin(), statuses.end()), statuses.end());
         EXPECT_EQ (statuses, (S { 0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 0 }));
-        EXPECT_TRUE (rig->listener.errors.empty());
+        EXPECT_TRUE (l.errors.empty());
+
+        // One progress over both images: the assets image takes over exactly where the
+        // app image's share ends, and ends at 1.
+        EXPECT_EQ (l.checkProgress(), "");
+        EXPECT_EQ (l.progressOf (EngineStatus::sendingApp, false), 1591.0 / 9502.0);
+        EXPECT_EQ (l.progressOf (EngineStatus::sendingAssets, true), 1591.0 / 9502.0);
+        EXPECT_EQ (l.progressOf (EngineStatus::sendingAssets, false), 1.0);
+    }
+
+    // No pause was cut short, by the keyboard's own clock.
+    const auto currentPauses = test::checkPauses (current.closeTrace()), oldPauses = test::checkPauses (old.closeTrace());
+
+    for (auto& [pauses, presetMessages] : { std::pair (currentPauses, 12352), std::pair (oldPauses, 11580) })
+    {
+        EXPECT_EQ (pauses.problem, "");
+        EXPECT_EQ (pauses.globalRequests, 14);
+        EXPECT_EQ (pauses.blocks, 9502);
+        EXPECT_EQ (pauses.restoredGlobals, 14);
+        EXPECT_EQ (pauses.restoredPresetMessages, presetMessages);
     }
 }
 
@@ -383,7 +507,7 @@ TEST (Restore, AnUnplugDuringTheRestoreEndsItAsUnavailableWithTheRestUnsent)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! rig.listener.errors.empty(); },
-                                  60000));
+                                  test::updateTimeoutMs));
     EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_TRUE (rig.listener.heard (EngineStatus::restoringPresets));
     ASSERT_TRUE (test::pumpUntil ([&]
@@ -419,7 +543,7 @@ TEST (Restore, TheOldFirmwareAdaptationMovesPresetsSixToTwentyNineUpTwoPlaces)
     for (int p = 0; p < 32; ++p)
         presets.push_back ({ { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 } });
 
-    rig.engine->adaptPresetsForOldFirmware();
+    RestorePlan::adaptForOldFirmware (presets);
     ASSERT_EQ (presets.size(), 30u);
 
     for (int p = 0; p < 30; ++p)

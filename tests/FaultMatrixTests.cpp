@@ -130,7 +130,7 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return std::all_of (runs.begin(), runs.end(), [] (auto& r)
                                                         { return r->ready(); }); },
-                                  10000));
+                                  test::stepTimeoutMs));
 
     for (auto& r : runs)
         r->engine->beginUpdate();
@@ -142,7 +142,7 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
                                           r->poll();
 
                                       return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->what.outcome == Outcome::waits || r->ended(); }); },
-                                  120000));
+                                  test::updateTimeoutMs));
 
     for (auto& r : runs)
     {

@@ -340,7 +340,7 @@ TEST_F (FirmwareSenderTest, TheKeyboardsLoaderAcceptsBothEmbeddedImagesByteForBy
     assets->start();
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return log.count ("Completed") == 2; },
-                                  60000));
+                                  test::updateTimeoutMs));
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return keyboard.getFirmwareVersion() == 1.25; }));
 

@@ -106,6 +106,78 @@ private:
     std::unique_ptr<MidiPortSystem::OutputPort> output;
 };
 
+/** What the pauses of a whole update looked like from the keyboard's side. */
+struct PauseCheck
+{
+    int globalRequests = 0, blocks = 0, restoredGlobals = 0, restoredPresetMessages = 0;
+    juce::String problem; // the first pause cut short; empty when none was
+};
+
+/** Checks, by the trace's own clock, every pause the keyboard's flash needs: Global
+    Requests at least 1 ms apart, the blocks of each firmware image 1 ms, the global
+    settings sent back 2 ms and the preset messages sent back 3 ms. A pause is never
+    shorter than asked, so these bounds hold on any machine.
+*/
+inline PauseCheck checkPauses (const std::vector<TrafficTrace::Line>& trace)
+{
+    PauseCheck result;
+    std::optional<juce::int64> lastRequest, lastBlock, lastGlobal, lastPreset;
+    bool inImage = false, afterFirmware = false;
+
+    auto gap = [&result] (std::optional<juce::int64>& last, juce::int64 now, int minimumUs, const char* what)
+    {
+        if (last.has_value() && now - *last < minimumUs && result.problem.isEmpty())
+            result.problem = juce::String (what) + " only " + juce::String (now - *last) + " us apart, at " + juce::String (now) + " us";
+
+        last = now;
+    };
+
+    for (auto& line : trace)
+    {
+        const auto& b = line.bytes;
+
+        if (! line.toKeyboard || b.empty())
+            continue;
+
+        auto isMaker = [&b] (std::initializer_list<juce::uint8> commandAndLength)
+        {
+            return b.size() >= 8 && b[0] == 0xF0 && b[1] == 0x47 && b[2] == 0x00
+                   && std::equal (commandAndLength.begin(), commandAndLength.end(), b.begin() + 4);
+        };
+
+        // Each image is paced on its own: it starts with its SysEx header and ends with F7.
+        if (b.size() >= 5 && isMaker ({}) && b[3] == 0x2E && b[4] == 0x70)
+        {
+            inImage = afterFirmware = true;
+            lastBlock.reset();
+        }
+
+        if (inImage)
+        {
+            gap (lastBlock, line.microseconds, 1000, "firmware blocks");
+            ++result.blocks;
+            inImage = b.back() != 0xF7;
+        }
+        else if (isMaker ({ 0x04, 0x02, 0x00, 0x01 }))
+        {
+            gap (lastRequest, line.microseconds, 1000, "Global Requests");
+            ++result.globalRequests;
+        }
+        else if (afterFirmware && isMaker ({ 0x04, 0x02, 0x00, 0x05 }))
+        {
+            gap (lastGlobal, line.microseconds, 2000, "restored global settings");
+            ++result.restoredGlobals;
+        }
+        else if (afterFirmware && (isMaker ({ 0x04, 0x01 }) || isMaker ({ 0x04, 0x07 }) || isMaker ({ 0x04, 0x08 })))
+        {
+            gap (lastPreset, line.microseconds, 3000, "restored preset messages");
+            ++result.restoredPresetMessages;
+        }
+    }
+
+    return result;
+}
+
 /** A small, valid firmware stream for one image, as our own test data: a few data
     records at the start of the image's flash range, the end marker at its top, the
     end-of-file record, F7.

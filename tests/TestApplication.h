@@ -12,10 +12,14 @@ namespace test
 class TestApplication final : public MoreltaFirmwareUpdaterApplication
 {
 public:
-    explicit TestApplication (const juce::File& commonData)
-        : MoreltaFirmwareUpdaterApplication (Environment { new VirtualMidiPortSystem(), commonData })
+    explicit TestApplication (const juce::File& commonData, MidiPortSystem::Ptr midiPorts = new VirtualMidiPortSystem())
+        : MoreltaFirmwareUpdaterApplication (Environment { midiPorts, commonData })
+        , ports (dynamic_cast<VirtualMidiPortSystem*> (midiPorts.get()))
     {
     }
+
+    /** The virtual ports the application talks to; null on the machine's own. */
+    const VirtualMidiPortSystem::Ptr ports;
 
     std::vector<juce::String> questions, warnings;
     std::function<bool (const juce::String&)> answer = [] (const juce::String&)

@@ -3,16 +3,24 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 #include <juce_events/juce_events.h>
 
+#include <atomic>
+#include <memory>
 #include <mutex>
 
 #include <functional>
 
 namespace test
 {
+/** Bounds of the waits: only there so that a hung test ends. They are far beyond what a
+    sanitizer build on a loaded two-core machine takes, as no test may fail for being slow.
+*/
+constexpr int stepTimeoutMs = 30000;    // a step of the protocol, a detection tick, a port poll
+constexpr int updateTimeoutMs = 300000; // whole updates
+
 /** Runs the message loop until the condition holds; false if it still does not after
     the timeout.
 */
-inline bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5000)
+inline bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = stepTimeoutMs)
 {
     const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
 
@@ -25,6 +33,21 @@ inline bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = 5
     }
 
     return true;
+}
+
+/** Runs the message loop until everything posted to it so far has been delivered, and
+    what that posted in turn, for a few rounds; however slow the machine.
+*/
+inline void pumpPending (int rounds = 3)
+{
+    for (int i = 0; i < rounds; ++i)
+    {
+        auto delivered = std::make_shared<std::atomic<bool>> (false);
+        juce::MessageManager::callAsync ([delivered]
+                                         { *delivered = true; });
+        pumpUntil ([delivered]
+                   { return delivered->load(); });
+    }
 }
 
 /** Runs the message loop for a while, to show that something does not happen. */

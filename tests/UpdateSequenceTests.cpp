@@ -77,7 +77,7 @@ struct Updater
     {
         if (! test::pumpUntil ([&]
                                { return manager->getNumOpenOutputs() == 1 && (engine->getState().emergencyMode || engine->getState().version > 0.0); },
-                               5000))
+                               test::stepTimeoutMs))
             return false;
 
         log.statuses.clear();
@@ -124,7 +124,7 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     ASSERT_TRUE (emergency.start());
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return emergency.finished(); },
-                                  120000));
+                                  test::updateTimeoutMs));
 
     EXPECT_TRUE (emergency.log.errors.empty());
     EXPECT_EQ (emergency.log.statuses, (std::vector<int> { 0, 5, 6, 7, 10, 0 })); // never startingEmergencyUpdate
@@ -163,7 +163,7 @@ TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return app.finished() && assets.finished(); },
-                                  60000));
+                                  test::updateTimeoutMs));
 
     for (auto* u : { &app, &assets })
     {
@@ -309,7 +309,7 @@ TEST (UpdateSequence, UpdatesInARowLeaveNothingBehind)
         ASSERT_TRUE (updater.start()) << update;
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return updater.finished(); },
-                                      60000))
+                                      test::updateTimeoutMs))
             << update;
         ASSERT_TRUE (updater.log.errors.empty()) << update;
 
@@ -324,7 +324,7 @@ TEST (UpdateSequence, UpdatesInARowLeaveNothingBehind)
         updater.engine->setEmergencyMode (true);
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return updater.manager->getNumOpenOutputs() == 1; },
-                                      5000));
+                                      test::stepTimeoutMs));
         test::pumpFor (100);
 
         const auto threads = threadCount();
@@ -348,4 +348,128 @@ TEST (UpdateSequence, UpdatesInARowLeaveNothingBehind)
     // come and go each time, but nothing may pile up.
     EXPECT_LT (residentKilobytes() - memoryAfterSecond, 16 * 1024) << "kB";
 #endif
+}
+
+namespace
+{
+/** A keyboard of our own making, back after its restart, that answers each Identity
+    Request with this version, or not at all.
+*/
+struct RestartedKeyboard
+{
+    explicit RestartedKeyboard (const std::vector<juce::uint8>& d)
+    {
+        const auto input = ports->addInputPort ("MIDIIN3 (MORELTA49)");
+        ports->addOutputPort ("MORELTA49", [this, input, reply = d.empty() ? std::vector<juce::uint8>() : test::identityReply ({ d[0], d[1], d[2], d[3] })] (const juce::MidiMessage& m)
+                              {
+                                  if (m.getRawDataSize() != 6 || m.getRawData()[1] != 0x7E)
+                                      return;
+
+                                  ++asked;
+
+                                  if (! reply.empty())
+                                      ports->sendFromDevice (input, juce::MidiMessage (reply.data(), (int) reply.size())); });
+        manager->openMidiInput ("MIDIIN3 (MORELTA49)");
+        manager->openMidiOutput ("MORELTA49");
+        engine->addListener (&log);
+
+        auto& state = engine->getState();
+        state.port1Name = "MORELTA49";
+        state.model = HardwareModel::morelta49;
+        state.emergencyMode = true;
+        engine->reset (false);
+        engine->setStatus (EngineStatus::waitingForReboot, 0.0);
+    }
+
+    ~RestartedKeyboard() { engine = nullptr; }
+
+    bool finished() const { return ! log.errors.empty() || (log.completed && ! engine->isBusy()); }
+
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    StatusLog log;
+    std::atomic<int> asked { 0 };
+};
+} // namespace
+
+TEST (UpdateSequence, OnlyAKeyboardThatSaysItRunsTheNewFirmwareCountsAsUpdated)
+{
+    struct Case
+    {
+        std::vector<juce::uint8> versionDigits; // none: it does not answer
+        bool confirmed;
+    };
+
+    const Case cases[] = {
+        { { 0, 1, 2, 5 }, true },
+        { { 0, 1, 1, 6 }, false }, // still the old firmware
+        { {}, false },             // its loader, which does not answer
+    };
+
+    std::vector<std::unique_ptr<RestartedKeyboard>> keyboards;
+
+    for (auto& c : cases)
+        keyboards.push_back (std::make_unique<RestartedKeyboard> (c.versionDigits));
+
+    const auto start = juce::Time::getMillisecondCounter();
+
+    // The port manager's news that the keyboard's output is back.
+    for (auto& k : keyboards)
+        k->engine->midiOutputDeviceReconnected ({ "MORELTA49" });
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return std::all_of (keyboards.begin(), keyboards.end(), [] (auto& k)
+                                                        { return k->finished(); }); }));
+
+    for (size_t i = 0; i < std::size (cases); ++i)
+    {
+        auto& k = *keyboards[i];
+        SCOPED_TRACE ((int) i);
+        EXPECT_EQ (k.log.completed, cases[i].confirmed);
+        EXPECT_EQ (k.log.errors, cases[i].confirmed ? std::vector<int>() : std::vector<int> { EngineError::firmwareNotConfirmed });
+        EXPECT_EQ (k.engine->getState().version.load(), cases[i].confirmed ? 1.25 : 0.0);
+    }
+
+    // The silent one was asked ten times over about ten seconds, as JUCE's timer goes.
+    EXPECT_EQ (keyboards[2]->asked.load(), 10);
+    EXPECT_GE (juce::Time::getMillisecondCounter() - start, 8000u);
+}
+
+TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
+{
+    VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports);
+    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
+    StatusLog log;
+    engine->addListener (&log);
+
+    // The keyboard holds the sender in its first block until the error asks the sender to
+    // stop; a "Started" of a sender arrives then, while the error's reset waits for it.
+    FirmwareSysexSender::Ptr late = new FirmwareSysexSender (FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E)[1], manager, nullptr);
+    std::atomic<bool> holding { false };
+    ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage&)
+                          {
+                              if (holding.exchange (true))
+                                  return;
+
+                              while (! juce::Thread::currentThreadShouldExit())
+                                  juce::Thread::sleep (1);
+
+                              engine->status (late.get(), "Started"); });
+
+    manager->openMidiOutput ("MORELTA49");
+    engine->getState().port1Name = "MORELTA49";
+    engine->setEmergencyMode (true);
+    ASSERT_TRUE (engine->beginUpdate());
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return holding && log.heard (EngineStatus::sendingApp); }));
+
+    log.statuses.clear();
+    engine->reportError (EngineError::deviceUnavailable);
+    test::pumpPending();
+
+    EXPECT_EQ (log.errors, std::vector<int> { EngineError::deviceUnavailable });
+    EXPECT_EQ (log.statuses, std::vector<int> { EngineStatus::idle });
+    engine = nullptr;
 }

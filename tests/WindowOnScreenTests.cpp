@@ -101,5 +101,17 @@ TEST (WindowOnScreen, ShowsItsContentAt400By311AndAnyKeyTogglesEmergencyMode)
         EXPECT_EQ (content.getEmergencyLabel().isVisible(), expected);
     }
 
+    // A click on the button leaves the keyboard focus where it was: Return then toggles
+    // emergency mode like any key, rather than pressing the button again.
+    const auto button = window->getLocalArea (&content, content.getUpdateButton().getBounds()).getCentre();
+    ASSERT_TRUE (runProgram ({ "xdotool", "mousemove", "--window", windowId, juce::String (button.x), juce::String (button.y), "click", "1" }));
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return app.warnings.size() == 1; }))
+        << "the click did not reach the button"; // no keyboard: the update cannot start
+    ASSERT_TRUE (runProgram ({ "xdotool", "key", "--window", windowId, "Return" }));
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  { return app.isEmergencyMode(); }));
+    EXPECT_EQ (app.warnings.size(), 1u);
+
     app.shutdown();
 }

@@ -9,6 +9,7 @@ const char* const deviceNotFoundText = "Device not found. Connect keyboard to pe
 const char* const closeOtherAppsText = "IMPORTANT: Before using this app, close all other MIDI apps, including ZOQ.\n\n";
 const char* const presetsReplacedText = "This firmware update will replace the last two user presets with presets for TRQ and Studio One. It will not affect your other presets.\nIf you need to restore those last two user presets after the update, please contact our technical support team at: ";
 const char* const backedUpToText = "Your presets will be backed up to: ";
+const char* const placeholderText = "Placeholder firmware: this build updates no keyboard";
 
 // Firmware before this version loses its last two presets in the update.
 constexpr double presetNoticeVersion = 1.16;
@@ -86,7 +87,7 @@ void MainWindowComponent::GenericBackgroundComponent::resized()
 }
 
 //==============================================================================
-MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manager)
+MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manager, bool placeholderFirmware)
     : commandManager (manager)
 {
     using namespace EmbeddedResources;
@@ -105,6 +106,11 @@ MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manag
 
     updateButton->addListener (this);
 
+    // A click leaves the keyboard focus where it was, so that Return and space toggle
+    // emergency mode as every other key does, rather than start another update.
+    updateButton->setWantsKeyboardFocus (false);
+    updateButton->setMouseClickGrabsKeyboardFocus (false);
+
     statusLabel = makeLabel (juce::Font ("Arial", 12.0f, juce::Font::plain), deviceNotFoundText, 350, 100, 8);
     currentVersionLabel = makeLabel (juce::Font (16.0f, juce::Font::plain), "Current Version: ", 300, 25, 9);
     updateVersionLabel = makeLabel (juce::Font (16.0f, juce::Font::plain), "Update Version: " + juce::String (updateVersion), 300, 25, 9);
@@ -115,6 +121,14 @@ MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manag
 
     emergencyLabel = makeLabel (juce::Font (14.0f, juce::Font::plain), "Emergency Update", 100, 15, 9);
     addChildComponent (*emergencyLabel);
+
+    if (placeholderFirmware)
+    {
+        placeholderLabel = makeLabel (juce::Font (11.0f, juce::Font::bold), placeholderText, 400, 12, juce::Justification::centredRight);
+        placeholderLabel->setColour (juce::Label::textColourId, juce::Colour (0xFFFFB000));
+        placeholderLabel->setBorderSize ({ 0, 0, 0, 4 });
+        addAndMakeVisible (*placeholderLabel);
+    }
 
     addKeyListener (this);
     setSize (sizeTemplate.getWidth(), sizeTemplate.getHeight());
@@ -137,6 +151,9 @@ void MainWindowComponent::resized()
     updateVersionLabel->setTopLeftPosition (220, 225);
     updateButton->setTopLeftPosition (175, 250);
     emergencyLabel->setTopLeftPosition (getWidth() - emergencyLabel->getWidth(), getHeight() - emergencyLabel->getHeight());
+
+    if (placeholderLabel != nullptr)
+        placeholderLabel->setTopLeftPosition (0, 0);
 }
 
 //==============================================================================
@@ -228,7 +245,7 @@ void MainWindowComponent::showDeviceInfo()
             notice << presetsReplacedText << supportPageAddress;
         else
             notice << backedUpToText
-                   << ApplicationEngine::modelBackupFolder (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory), hardwareModel).getFullPathName();
+                   << BackupFolder::modelFolder (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory), hardwareModel).getFullPathName();
     }
 
     statusLabel->setText (notice, juce::dontSendNotification);
@@ -257,6 +274,22 @@ void MainWindowComponent::buttonClicked (juce::Button* button)
 {
     if (button == updateButton.get())
         invokeCommand (ApplicationCommandIDs::updateCommandID);
+}
+
+bool MainWindowComponent::isInterestedInFileDrag (const juce::StringArray& files)
+{
+    return files.size() == 1;
+}
+
+void MainWindowComponent::filesDropped (const juce::StringArray& files, int, int)
+{
+    droppedFolder = juce::File (files[0]);
+    invokeCommand (ApplicationCommandIDs::restoreBackupCommandID);
+}
+
+juce::File MainWindowComponent::takeDroppedFolder()
+{
+    return std::exchange (droppedFolder, juce::File());
 }
 
 void MainWindowComponent::invokeCommand (juce::CommandID command)

@@ -7,19 +7,21 @@
 
 /** The window's content: the keyboard's picture, the notice or the current step, the
     versions, the progress bar and the Update button. It learns everything from the
-    engine's notifications and acts only through the application's two commands.
+    engine's notifications and acts only through the application's commands; a backup
+    folder dropped on it is handed to the "Restore Backup" command.
 */
 class MainWindowComponent final : public juce::Component,
                                   public juce::ReferenceCountedObject,
                                   public ApplicationEngine::Listener,
                                   public juce::KeyListener,
-                                  public juce::Button::Listener
+                                  public juce::Button::Listener,
+                                  public juce::FileDragAndDropTarget
 {
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<MainWindowComponent>;
 
     /** The version of the firmware this updater carries. */
-    static constexpr double updateVersion = 1.25;
+    static constexpr double updateVersion = FirmwareUpdate::embeddedVersion;
 
     /** The black background with the product lockup and the maker's logo, shown until
         the keyboard's model is known.
@@ -38,8 +40,10 @@ public:
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (GenericBackgroundComponent)
     };
 
-    /** The command manager is the application's and must outlive this component. */
-    explicit MainWindowComponent (juce::ApplicationCommandManager& commandManager);
+    /** The command manager is the application's and must outlive this component. An
+        updater that carries placeholder firmware says so at the top of the window.
+    */
+    explicit MainWindowComponent (juce::ApplicationCommandManager& commandManager, bool placeholderFirmware = false);
     ~MainWindowComponent() override;
 
     void resized() override;
@@ -58,6 +62,12 @@ public:
 
     void buttonClicked (juce::Button* button) override;
 
+    bool isInterestedInFileDrag (const juce::StringArray& files) override;
+    void filesDropped (const juce::StringArray& files, int x, int y) override;
+
+    /** The folder last dropped on the window, handed over once. */
+    juce::File takeDroppedFolder();
+
     // The children, for those who look at the window from outside.
     juce::Component& getBackground() noexcept { return *background; }
     juce::ImageButton& getUpdateButton() noexcept { return *updateButton; }
@@ -66,6 +76,7 @@ public:
     juce::Label& getUpdateVersionLabel() noexcept { return *updateVersionLabel; }
     juce::Label& getStatusLabel() noexcept { return *statusLabel; }
     juce::Label& getEmergencyLabel() noexcept { return *emergencyLabel; }
+    juce::Label* getPlaceholderLabel() noexcept { return placeholderLabel.get(); }
 
 private:
     /** Rebuilds the notice and shows the controls. */
@@ -76,7 +87,8 @@ private:
     std::unique_ptr<juce::Component> background;
     std::unique_ptr<juce::ImageButton> updateButton;
     std::unique_ptr<ProgressDisplayWithBackground> progressDisplay;
-    std::unique_ptr<juce::Label> currentVersionLabel, updateVersionLabel, statusLabel, emergencyLabel;
+    std::unique_ptr<juce::Label> currentVersionLabel, updateVersionLabel, statusLabel, emergencyLabel, placeholderLabel;
+    juce::File droppedFolder;
     bool emergencyMode = false;
     CustomLook customLook;
     double firmwareVersion = 0.0;

@@ -1,0 +1,325 @@
+// What keeps a user's keyboard and data safe around an update, through the window's
+// real command path: no placeholder firmware for a real keyboard, no normal update
+// without the keyboard's version, no restore into a keyboard that did not come back
+// with the new firmware, and a backup that can be put back.
+
+#include "KeyboardTestHelpers.h"
+#include "TestApplication.h"
+#include "engine/DetectDeviceInfo.h"
+#include "midi/JuceMidiPortSystem.h"
+#include "resources/EmbeddedResources.h"
+#include "sim/UpdateResultCheck.h"
+
+using test::TestApplication;
+
+namespace
+{
+const juce::String versionUnknownText = "The keyboard's firmware version is not known yet, so the update cannot start.\n"
+                                        "Connect the keyboard and wait until the window shows its current firmware, then press UPDATE FIRMWARE again. "
+                                        "A keyboard started in its update mode shows no version: press any key in this window for the emergency update.";
+const juce::String restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
+
+class RecoveryTest : public ::testing::Test
+{
+protected:
+    void TearDown() override
+    {
+        keyboard.reset();
+
+        if (app != nullptr)
+            app->shutdown();
+
+        app.reset();
+        folder.getFile().deleteRecursively();
+    }
+
+    TestApplication& start (MidiPortSystem::Ptr ports = new VirtualMidiPortSystem())
+    {
+        app = std::make_unique<TestApplication> (folder.getFile().getChildFile ("common"), ports);
+        app->initialise ({});
+        app->getEngine()->setUserDataFolder (userData());
+
+        if (app->ports != nullptr)
+            app->ports->setTrafficObserver ([this] (const VirtualMidiPortSystem::TrafficRecord& r)
+                                            {
+                                                // The maker's messages, not Identity Requests.
+                                                if (r.toDevice && r.message.getRawDataSize() > 1 && r.message.getRawData()[1] == 0x47)
+                                                    ++sentToKeyboard; });
+        return *app;
+    }
+
+    juce::File userData() const { return folder.getFile().getChildFile ("user"); }
+    MainWindowComponent& window() { return app->getMainWindow()->getMainComponent(); }
+
+    void plug (int keys, double version, std::initializer_list<const char*> faults = {}, juce::uint32 seed = 1, bool inUpdateMode = false, const juce::File& traceFile = {})
+    {
+        SimulatedKeyboard::Settings s;
+        s.keys = keys;
+        s.firmwareVersion = version;
+        s.seed = seed;
+        s.startsInUpdateMode = inUpdateMode;
+        s.traceFile = traceFile;
+
+        for (auto* f : faults)
+            s.faults.push_back (*KeyboardFault::parse (f));
+
+        // One keyboard unplugged, then the next plugged in: slower than a port poll.
+        keyboard.reset();
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return app->getMidiManager()->getNumOpenOutputs() == 0; }));
+        keyboard = std::make_unique<SimulatedKeyboard> (app->ports, s);
+    }
+
+    bool windowShowsVersion (double version)
+    {
+        return test::pumpUntil ([&]
+                                { return window().getCurrentVersionLabel().getText() == "Current Firmware: " + juce::String (version, 2); });
+    }
+
+    /** As the user does: presses a key, or the button, and the command runs. */
+    void pressKey()
+    {
+        window().keyPressed (juce::KeyPress ('e'), &window());
+        test::pumpPending();
+    }
+
+    void clickUpdate()
+    {
+        window().getUpdateButton().triggerClick();
+        test::pumpPending();
+    }
+
+    void drop (const juce::File& dropped)
+    {
+        ASSERT_TRUE (window().isInterestedInFileDrag ({ dropped.getFullPathName() }));
+        window().filesDropped ({ dropped.getFullPathName() }, 200, 150);
+        test::pumpPending();
+    }
+
+    /** A backup folder as the keyboard's own account of its data makes it. */
+    juce::File writeBackup (const juce::String& name, const SimulatedKeyboard::UserData& data, juce::uint8 code, const juce::String& manifest)
+    {
+        const auto dir = folder.getFile().getChildFile (name);
+        dir.createDirectory();
+        const auto files = UpdateResultCheck::backupFilesOf (data, code);
+
+        for (size_t i = 0; i < files.size(); ++i)
+            dir.getChildFile (i == 0 ? juce::String ("Globals.syx") : "Preset_" + juce::String ((int) i - 1) + ".syx").replaceWithData (files[i].data(), files[i].size());
+
+        if (manifest.isNotEmpty())
+            dir.getChildFile ("Manifest.json").replaceWithText (manifest);
+
+        return dir;
+    }
+
+    const juce::TemporaryFile folder, trace { ".jsonl" };
+    std::unique_ptr<TestApplication> app;
+    std::unique_ptr<SimulatedKeyboard> keyboard;
+    std::atomic<int> sentToKeyboard { 0 };
+};
+} // namespace
+
+//==============================================================================
+TEST_F (RecoveryTest, ANormalUpdateWaitsUntilTheKeyboardsVersionIsRead)
+{
+    auto& a = start();
+    plug (49, 1.15);
+
+    // Pressed before the keyboard answered: nothing starts, and the user is told why.
+    clickUpdate();
+    EXPECT_EQ (a.warnings, std::vector<juce::String> { versionUnknownText });
+    EXPECT_FALSE (a.getEngine()->isBusy());
+    EXPECT_EQ (sentToKeyboard.load(), 0);
+
+    // Emergency mode switched on before the keyboard answered stops detection; switched
+    // off again, the version is read after all.
+    pressKey();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! a.getEngine()->getDetection()->isPolling(); }));
+    EXPECT_EQ (a.getEngine()->getState().version.load(), 0.0);
+    pressKey();
+    ASSERT_FALSE (a.isEmergencyMode());
+    ASSERT_TRUE (windowShowsVersion (1.15));
+
+    // Another keyboard of the same model, with other firmware: its own version is read.
+    plug (49, 1.16);
+    ASSERT_TRUE (windowShowsVersion (1.16));
+
+    clickUpdate();
+    EXPECT_TRUE (a.getEngine()->isBusy());
+    EXPECT_EQ (a.warnings.size(), 1u);
+}
+
+TEST_F (RecoveryTest, PlaceholderFirmwareIsNeverSentToTheMachinesOwnPorts)
+{
+    if (! EmbeddedResources::firmwareIsPlaceholder)
+        GTEST_SKIP() << "built with real firmware";
+
+    auto& a = start (new JuceMidiPortSystem());
+    ASSERT_NE (window().getPlaceholderLabel(), nullptr);
+    EXPECT_TRUE (window().getPlaceholderLabel()->isVisible());
+    a.getEngine()->getState().version = 1.16; // as if a keyboard had answered
+
+    clickUpdate();
+    pressKey();
+    clickUpdate();
+
+    ASSERT_EQ (a.warnings.size(), 2u);
+
+    for (auto& text : a.warnings)
+    {
+        EXPECT_TRUE (text.startsWith ("This updater was built with placeholder firmware, which must never reach a keyboard, so it does not update one.")) << text;
+        EXPECT_TRUE (text.contains ("-DMORELTA_FIRMWARE_DIR=")) << text;
+    }
+
+    EXPECT_TRUE (a.questions.empty()); // not even the emergency instructions
+    EXPECT_FALSE (a.getEngine()->beginUpdate());
+    EXPECT_FALSE (a.getEngine()->isBusy());
+}
+
+TEST_F (RecoveryTest, AKeyboardThatDoesNotComeBackWithTheNewFirmwareGetsNoRestoreAndItsBackupIsOfferedAfterTheEmergencyUpdate)
+{
+    auto& a = start();
+    plug (49, 1.15, { "drop@assets-block:5000" }, 1, false, trace.getFile());
+    ASSERT_TRUE (windowShowsVersion (1.15));
+    const auto userDataBefore = keyboard->getUserData();
+
+    clickUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! a.warnings.empty(); },
+                                  test::updateTimeoutMs));
+
+    const auto backupFolder = a.getEngine()->getLastBackupFolder();
+    ASSERT_TRUE (backupFolder.isNotEmpty());
+    EXPECT_EQ (a.warnings.back(), "The keyboard did not come back with the new firmware, so your settings and presets were not put back. They are safe in the backup folder:\n" + backupFolder + "\nNext, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions. When it is done, the updater offers to put your settings and presets back.");
+    EXPECT_TRUE (keyboard->isInUpdateMode());
+    EXPECT_EQ (a.getEngine()->getState().version.load(), 0.0); // no longer what it runs
+
+    const auto log = juce::File (backupFolder).getChildFile ("UpdateLog.txt").loadFileAsString();
+    EXPECT_TRUE (log.contains ("Update of MORELTA49") && log.contains ("Firmware before: 1.15") && log.contains ("waitingForReboot")) << log;
+    EXPECT_TRUE (log.contains ("ended: error: firmwareNotConfirmed") && log.contains ("Firmware after: unknown")) << log;
+
+    // Nothing went back to the keyboard after the firmware.
+    keyboard.reset(); // closes the trace
+    const auto pauses = test::checkPauses (TrafficTrace::read (trace.getFile()));
+    EXPECT_EQ (pauses.blocks, 9502);
+    EXPECT_EQ (pauses.restoredGlobals + pauses.restoredPresetMessages, 0);
+
+    // As the alert says: an emergency update of the keyboard, started in its update mode
+    // by hand, then the backup back into it.
+    plug (49, 1.15, {}, 1, true);
+    pressKey();
+    ASSERT_TRUE (a.isEmergencyMode());
+    a.warnings.clear();
+    clickUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.questions.size() == 2; },
+                                  test::updateTimeoutMs));
+
+    EXPECT_EQ (a.warnings, std::vector<juce::String> { "Firmware Update Complete." });
+    EXPECT_EQ (a.questions[1], "The keyboard now runs the new firmware, with its factory settings and presets. A backup of your own was found:\n" + backupFolder + "\nPut it back into the keyboard now?");
+    EXPECT_EQ (a.getEngine()->getState().version.load(), 1.25);
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.warnings.size() == 2 && ! a.getEngine()->isBusy(); },
+                                  test::updateTimeoutMs));
+    EXPECT_EQ (a.warnings.back(), "The backup was put back into the keyboard.");
+    EXPECT_EQ (UpdateResultCheck::checkBackupRestored (*keyboard, backupFolder, SimulatedKeyboard::factoryDataFor (49)), "");
+    EXPECT_EQ (keyboard->getUserData().globals, userDataBefore.globals);
+}
+
+TEST_F (RecoveryTest, AFolderDroppedOnTheWindowIsCheckedAndPutBackOnlyAfterAConfirmation)
+{
+    auto& a = start();
+    plug (49, 1.25, {}, 3);
+    ASSERT_TRUE (windowShowsVersion (1.25));
+
+    const auto data = SimulatedKeyboard::makeUserData (9);
+    const auto manifest = R"({"model": "MORELTA49", "firmwareVersion": "1.15", "time": "2026-12-01T10:00:00.000Z", "updaterVersion": "1.0.10"})";
+    const auto good = writeBackup ("good", data, 0x2E, manifest);
+    const auto otherModel = writeBackup ("61", data, 0x30, {});
+    const auto shortPreset = writeBackup ("short", data, 0x2E, manifest);
+    shortPreset.getChildFile ("Preset_7.syx").replaceWithData ("\xF0\x47\x00\x2E\xF7", 5);
+    const auto fewGlobals = writeBackup ("few", data, 0x2E, manifest);
+    fewGlobals.getChildFile ("Globals.syx").replaceWithData (UpdateResultCheck::backupFilesOf (data, 0x2E)[0].data(), 13 * 14);
+    const auto wrongManifest = writeBackup ("manifest", data, 0x2E, R"({"model": "MORELTA25", "firmwareVersion": "1.15", "time": "2026-12-01T10:00:00.000Z"})");
+
+    const std::pair<juce::File, juce::String> refused[] = {
+        { folder.getFile().getChildFile ("common"), "This is not a backup of a MORELTA keyboard: a backup is a folder that holds Globals.syx and the files Preset_0.syx to Preset_31.syx." },
+        { good.getChildFile ("Globals.syx"), "This is not a backup of a MORELTA keyboard: a backup is a folder that holds Globals.syx and the files Preset_0.syx to Preset_31.syx." },
+        { otherModel, "This backup is of a MORELTA61, but the keyboard connected is a MORELTA49. Nothing was sent to the keyboard." },
+        { shortPreset, "This backup is damaged: Preset_7.syx does not hold a whole preset of this keyboard. Nothing was sent to the keyboard." },
+        { fewGlobals, "This backup is damaged: Globals.syx holds 13 of the 14 global settings. Nothing was sent to the keyboard." },
+        { wrongManifest, "This backup is damaged: Manifest.json does not describe this backup. Nothing was sent to the keyboard." },
+    };
+
+    for (auto& [dropped, why] : refused)
+    {
+        a.warnings.clear();
+        drop (dropped);
+        EXPECT_EQ (a.warnings, std::vector<juce::String> { why }) << dropped.getFullPathName();
+    }
+
+    EXPECT_TRUE (a.questions.empty());
+
+    // Cancelled, nothing goes out; confirmed, the restore runs as an update's does.
+    a.answer = [] (const juce::String&)
+    { return false; };
+    drop (good);
+    ASSERT_EQ (a.questions, std::vector<juce::String> { "Put this backup back into the keyboard? Its global settings and presets replace those on the keyboard.\n" + good.getFullPathName() });
+    EXPECT_FALSE (a.getEngine()->isBusy());
+    EXPECT_EQ (sentToKeyboard.load(), 0);
+
+    a.answer = [] (const juce::String&)
+    { return true; };
+    drop (good);
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return sentToKeyboard > 14 + 100; }));
+
+    // Unplugged in the middle: the user is told that the backup is still there.
+    a.warnings.clear();
+    keyboard->unplug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! a.warnings.empty(); }));
+    EXPECT_EQ (a.warnings, std::vector<juce::String> { restoreAbortedText });
+    EXPECT_TRUE (good.getChildFile ("Preset_31.syx").existsAsFile());
+}
+
+//==============================================================================
+TEST (HeadlessRunner, AnUpdateWhoseImageIsLostEndsWithoutARestoreAndItsBackupGoesBackIntoAnotherKeyboard)
+{
+    const juce::TemporaryFile folder;
+    const auto data = folder.getFile().getChildFile ("data");
+    const auto trace = folder.getFile().getChildFile ("trace.jsonl");
+    ASSERT_TRUE (data.createDirectory());
+
+    auto run = [] (const juce::StringArray& options)
+    {
+        juce::StringArray command { MORELTA_SIM_UPDATE };
+        command.addArray (options);
+        juce::ChildProcess runner;
+
+        if (! runner.start (command) || ! runner.waitForProcessToFinish (test::updateTimeoutMs))
+            return std::pair (-1, juce::String ("did not end"));
+
+        const auto output = runner.readAllProcessOutput();
+        return std::pair ((int) runner.getExitCode(), output);
+    };
+
+    const auto [failed, failure] = run ({ "--firmware", "1.15", "--fault", "drop@assets-block:5000", "--data-dir", data.getFullPathName(), "--trace", trace.getFullPathName() });
+    EXPECT_NE (failed, 0) << failure;
+    EXPECT_TRUE (failure.contains ("error: firmwareNotConfirmed")) << failure;
+
+    const auto pauses = test::checkPauses (TrafficTrace::read (trace));
+    EXPECT_EQ (pauses.blocks, 9502);
+    EXPECT_EQ (pauses.restoredGlobals + pauses.restoredPresetMessages, 0);
+
+    const auto backups = BackupFolder::modelFolder (data, HardwareModel::morelta49).findChildFiles (juce::File::findDirectories, false);
+    ASSERT_EQ (backups.size(), 1);
+
+    // Into a keyboard that already runs the new firmware, with data of its own: the
+    // runner checks that it then holds the backup's, moved as the old firmware needs.
+    const auto [restored, restoring] = run ({ "--firmware", "1.25", "--seed", "7", "--restore-backup", backups[0].getFullPathName(), "--data-dir", data.getFullPathName() });
+    EXPECT_EQ (restored, 0) << restoring;
+    EXPECT_TRUE (restoring.contains ("the keyboard holds the backup's settings and presets")) << restoring;
+}
