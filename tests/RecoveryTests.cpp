@@ -37,7 +37,6 @@ protected:
     {
         app = std::make_unique<TestApplication> (folder.getFile().getChildFile ("common"), ports);
         app->initialise ({});
-        app->getEngine()->setUserDataFolder (userData());
 
         if (app->ports != nullptr)
             app->ports->setTrafficObserver ([this] (const VirtualMidiPortSystem::TrafficRecord& r)
@@ -48,7 +47,6 @@ protected:
         return *app;
     }
 
-    juce::File userData() const { return folder.getFile().getChildFile ("user"); }
     MainWindowComponent& window() { return app->getMainWindow()->getMainComponent(); }
 
     void plug (int keys, double version, std::initializer_list<const char*> faults = {}, juce::uint32 seed = 1, bool inUpdateMode = false, const juce::File& traceFile = {})

@@ -309,19 +309,23 @@ TEST (UpdateSequence, OnlyAKeyboardThatSaysItRunsTheNewFirmwareCountsAsUpdated)
 
 TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
 {
+    const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     StatusLog log;
     engine->addListener (&log);
+    engine->setUserDataFolder (userData.getFile());
 
     // The keyboard holds the sender in its first block until the error asks the sender to
     // stop; a "Started" of a sender arrives then, while the error's reset waits for it.
     FirmwareSysexSender::Ptr late = new FirmwareSysexSender (FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E)[1], manager, nullptr);
     std::atomic<bool> holding { false };
-    ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage&)
+    ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage& m)
                           {
-                              if (holding.exchange (true))
+                              // Firmware blocks only: detection's Identity Requests come from
+                              // the message thread.
+                              if (m.getRawDataSize() != FirmwareUpdate::blockSize || holding.exchange (true))
                                   return;
 
                               while (! juce::Thread::currentThreadShouldExit())
@@ -343,4 +347,5 @@ TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
     EXPECT_EQ (log.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_EQ (log.statuses, std::vector<int> { EngineStatus::idle });
     engine = nullptr;
+    userData.getFile().deleteRecursively();
 }
