@@ -317,15 +317,14 @@ TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
     engine->addListener (&log);
     engine->setUserDataFolder (userData.getFile());
 
-    // The keyboard holds the sender in its first block until the error asks the sender to
-    // stop; a "Started" of a sender arrives then, while the error's reset waits for it.
+    // Once armed, the keyboard holds the sender in a block until the error asks the sender
+    // to stop; a "Started" of a sender arrives then, while the error's reset waits for it.
+    // The block holds the port manager's lock, so the message loop does not run meanwhile.
     FirmwareSysexSender::Ptr late = new FirmwareSysexSender (FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E)[1], manager, nullptr);
-    std::atomic<bool> holding { false };
-    ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage& m)
+    std::atomic<bool> armed { false }, holding { false };
+    ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage&)
                           {
-                              // Firmware blocks only: detection's Identity Requests come from
-                              // the message thread.
-                              if (m.getRawDataSize() != FirmwareUpdate::blockSize || holding.exchange (true))
+                              if (! armed || holding.exchange (true))
                                   return;
 
                               while (! juce::Thread::currentThreadShouldExit())
@@ -338,9 +337,15 @@ TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
     engine->setEmergencyMode (true);
     ASSERT_TRUE (engine->beginUpdate());
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return holding && log.heard (EngineStatus::sendingApp); }));
+                                  { return log.heard (EngineStatus::sendingApp); }));
 
     log.statuses.clear();
+    armed = true;
+
+    for (int waited = 0; waited < test::stepTimeoutMs && ! holding; ++waited)
+        juce::Thread::sleep (1);
+
+    ASSERT_TRUE (holding);
     engine->reportError (EngineError::deviceUnavailable);
     test::pumpPending();
 
