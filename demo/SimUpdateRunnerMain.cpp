@@ -163,14 +163,15 @@ int main (int argc, char** argv)
         options->dataDir = juce::File::createTempFile ("morelta-sim-update");
 
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
-    MidiManager::Ptr manager = new MidiManager (ports);
+    SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
+    MidiManager::Ptr manager = new MidiManager (ports, privateDriver);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     Reporter reporter;
     engine->addListener (&reporter);
     engine->setUserDataFolder (options->dataDir);
     engine->setEmergencyMode (options->emergency);
 
-    auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard);
+    auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard, privateDriver);
 
     std::cout << "keyboard " << keyboard->getModelName() << ", firmware " << juce::String (options->keyboard.firmwareVersion, 2)
               << (options->emergency ? ", in its update mode" : "") << "; backups under " << options->dataDir.getFullPathName() << std::endl;
