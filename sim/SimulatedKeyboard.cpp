@@ -95,7 +95,7 @@ SimulatedKeyboard::SimulatedKeyboard (VirtualMidiPortSystem::Ptr portSystem, Set
         instance.keyWord2 = (juce::uint32) settings.keys;
         instance.id = { 0x4D, 0x4F, 0x52, 0x45, 0x4C, 0x54, 0x41, (juce::uint8) settings.keys };
         instance.id[15] = (juce::uint8) settings.seed;
-        instance.bytesPerRead = 16;
+        instance.bytesPerRead = 12;
         privateInstance = privateDriver->addInstance (instance);
     }
 
