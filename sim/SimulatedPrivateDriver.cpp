@@ -512,6 +512,9 @@ bool SimulatedPrivateDriver::getValue (Handle handle, const char* valueName, juc
 
 bool SimulatedPrivateDriver::notifyOnChange (Handle handle, Handle event)
 {
+    if (const auto delay = notificationRequestDelayMs.load(); delay > 0)
+        PortablePrivateDriverSystem::sleep (delay);
+
     const std::lock_guard<std::mutex> guard (mutex);
     const auto it = openKeys.find (handle);
 
@@ -570,10 +573,6 @@ bool SimulatedPrivateDriver::requestProperty (Handle handle, const void* input, 
     if (it == devices.end())
         return fail ("a request on a device file that is not open");
 
-    // The device behind a handle opened before a detach is gone.
-    if (! it->second->isLive())
-        return false;
-
     const auto* in = static_cast<const juce::uint8*> (input);
     const auto expectedSet = guidBytes (propertySetGuid);
 
@@ -583,6 +582,10 @@ bool SimulatedPrivateDriver::requestProperty (Handle handle, const void* input, 
     const auto property = (juce::uint32) readLittleEndian (in + 16, 4);
     const auto flags = (juce::uint32) readLittleEndian (in + 20, 4);
     ++requestCounts[property];
+
+    // The device behind a handle opened before a detach is gone.
+    if (! it->second->isLive())
+        return false;
 
     return answer (*it->second, *it->second->instance, property, flags, in, inputSize, static_cast<juce::uint8*> (value), valueSize, returned);
 }

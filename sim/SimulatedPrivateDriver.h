@@ -68,6 +68,11 @@ public:
     */
     void holdNotifications (bool shouldHold);
 
+    /** Each request for change notification takes this long before it is in place, as
+        on a busy machine.
+    */
+    void delayNotificationRequests (int milliseconds) { notificationRequestDelayMs = milliseconds; }
+
     /** The full path of the instance's key, as the driver wrote it. */
     juce::String getInstanceKeyPath (int instance);
 
@@ -91,7 +96,9 @@ public:
     /** Called after each pause with the milliseconds paused so far; on the pausing thread. */
     void setSleepObserver (std::function<void (int totalMs)> observer);
 
-    /** Requests that reached the driver, by property id. */
+    /** Requests that reached the driver, by property id, also those on the handle of a
+        device that went away.
+    */
     int getRequestCount (juce::uint32 property);
 
     /** Requests the driver refused as malformed, and handles used after closing. */
@@ -141,6 +148,7 @@ private:
     juce::StringArray protocolErrors;
     int classKeyReadings = 0;
     bool notificationsHeld = false;
+    std::atomic<int> notificationRequestDelayMs { 0 };
     std::set<Key*> heldChanges;
     juce::uint32 readSequence = 0;
 

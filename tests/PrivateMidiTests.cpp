@@ -210,7 +210,7 @@ TEST_F (PrivateDriverTest, OnlyABinaryAttachedValueEndingInANonZeroByteMeansAtta
 }
 
 //==============================================================================
-TEST_F (PrivateDriverTest, PortRequestsAreRefusedWhileClosedOrOutOfRangeWithoutReachingTheDriver)
+TEST_F (PrivateDriverTest, AnAttachBeforeTheWatcherListensIsNotMissedAndPortRequestsAreRefusedWhileClosedOrOutOfRange)
 {
     const auto n = driver->addInstance ([]
                                         {
@@ -221,6 +221,9 @@ TEST_F (PrivateDriverTest, PortRequestsAreRefusedWhileClosedOrOutOfRangeWithoutR
     ASSERT_EQ (enumerate().size(), 1u);
     device = enumerate()[0];
 
+    // The watcher's first request for notifications takes a while: the attach below
+    // comes before it is in place, and must not be missed.
+    driver->delayNotificationRequests (200);
     PrivateMidi midi (driver, device);
     juce::uint8 buffer[PrivateMidi::captureBufferSize];
     juce::uint32 count = 0;
@@ -240,6 +243,7 @@ TEST_F (PrivateDriverTest, PortRequestsAreRefusedWhileClosedOrOutOfRangeWithoutR
     driver->attach (n);
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return midi.isDeviceOpen() && driver->isCaptureEventRegistered (n); }));
+    driver->delayNotificationRequests (0);
 
     ASSERT_TRUE (midi.getCapturePortCount (count));
     EXPECT_EQ (count, 40u);
