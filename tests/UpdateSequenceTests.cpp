@@ -127,13 +127,14 @@ TEST (UpdateSequence, OnThePrivateDriverTheBackupHearsEveryReplyOnceThroughTheDr
     settings.layout = SimulatedKeyboard::Layout::privateDriver;
     Updater updater (settings);
     ASSERT_TRUE (updater.start());
+    EXPECT_EQ (updater.manager->getNumOpenInputs(), 1); // the first port: it carries nothing
+    EXPECT_EQ (updater.manager->getNumPrivateInputs(), 1);
+
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return updater.log.heard (EngineStatus::erasingFirmware) || ! updater.log.errors.empty(); },
                                   60000));
 
     EXPECT_TRUE (updater.log.errors.empty());
-    EXPECT_EQ (updater.manager->getNumOpenInputs(), 1); // the first port: it carries nothing
-    EXPECT_EQ (updater.manager->getNumPrivateInputs(), 1);
     EXPECT_GT (updater.privateDriver->getRequestCount (12), 12288); // every preset message, in pieces
     EXPECT_TRUE (updater.privateDriver->getProtocolErrors().isEmpty());
 
