@@ -47,7 +47,7 @@ struct Updater
         engine->setUserDataFolder (userData.getFile());
         engine->addListener (&log);
         engine->setEmergencyMode (emergency);
-        keyboard = std::make_unique<SimulatedKeyboard> (ports, std::move (settings));
+        keyboard = std::make_unique<SimulatedKeyboard> (ports, std::move (settings), privateDriver);
     }
 
     ~Updater()
@@ -74,7 +74,8 @@ struct Updater
 
     const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
-    MidiManager::Ptr manager = new MidiManager (ports);
+    SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
+    MidiManager::Ptr manager = new MidiManager (ports, privateDriver);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     std::unique_ptr<SimulatedKeyboard> keyboard;
     StatusLog log;
@@ -118,6 +119,30 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     EXPECT_EQ (emergency.keyboard->getFirmwareVersion(), 1.25);
     EXPECT_EQ (emergency.keyboard->getUserData(), SimulatedKeyboard::factoryDataFor (61)); // nothing restored
     EXPECT_NE (emergency.engine->getDetection(), nullptr);                                 // polling again
+}
+
+TEST (UpdateSequence, OnThePrivateDriverTheBackupHearsEveryReplyOnceThroughTheDriversCapture)
+{
+    auto settings = keyboard (49, 1.16);
+    settings.layout = SimulatedKeyboard::Layout::privateDriver;
+    Updater updater (settings);
+    ASSERT_TRUE (updater.start());
+    EXPECT_EQ (updater.manager->getNumOpenInputs(), 1); // the first port: it carries nothing
+    EXPECT_EQ (updater.manager->getNumPrivateInputs(), 1);
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return updater.log.heard (EngineStatus::erasingFirmware) || ! updater.log.errors.empty(); },
+                                  60000));
+
+    EXPECT_TRUE (updater.log.errors.empty());
+    EXPECT_GT (updater.privateDriver->getRequestCount (12), 12288); // every preset message, in pieces
+    EXPECT_TRUE (updater.privateDriver->getProtocolErrors().isEmpty());
+
+    const auto folder = juce::File (updater.engine->getBackupFolder());
+    EXPECT_EQ (folder.getChildFile ("Globals.syx").getSize(), 14 * 14);
+
+    for (int p = 0; p < 32; ++p)
+        EXPECT_EQ (folder.getChildFile ("Preset_" + juce::String (p) + ".syx").getSize(), 14 + 384 * 16 + 9) << p;
 }
 
 TEST (UpdateSequence, AnEmergencyUpdateWithNoKeyboardFoundEndsAsUnavailable)
