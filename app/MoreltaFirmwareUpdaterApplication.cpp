@@ -3,6 +3,12 @@
 #include "midi/JuceMidiPortSystem.h"
 #include "resources/EmbeddedResources.h"
 
+#if JUCE_WINDOWS
+#include "midi/Win32PrivateDriverSystem.h"
+#else
+#include "midi/NoPrivateDriverSystem.h"
+#endif
+
 namespace
 {
 const char* const alertTitle = "MORELTA Firmware Updater";
@@ -28,12 +34,23 @@ const char* const putBackNowText = "\nPut it back into the keyboard now?";
 const char* const confirmRestoreText = "Put this backup back into the keyboard? Its global settings and presets replace those on the keyboard.\n";
 const char* const restoreCompleteText = "The backup was put back into the keyboard.";
 const char* const restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
+
+// The maker's private USB MIDI driver exists on Windows only.
+PrivateDriverSystem::Ptr makePrivateDriverSystem()
+{
+#if JUCE_WINDOWS
+    return new Win32PrivateDriverSystem();
+#else
+    return new NoPrivateDriverSystem();
+#endif
+}
 } // namespace
 
 MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication()
     : MoreltaFirmwareUpdaterApplication (Environment {
         new JuceMidiPortSystem(),
-        juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory) })
+        juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory),
+        makePrivateDriverSystem() })
 {
 }
 
@@ -70,7 +87,7 @@ void MoreltaFirmwareUpdaterApplication::initialise (const juce::String&)
     juce::LookAndFeel::getDefaultLookAndFeel().setUsingNativeAlertWindows (true);
 
     commandManager = std::make_unique<juce::ApplicationCommandManager>();
-    midiManager = new MidiManager (environment.midiPorts);
+    midiManager = new MidiManager (environment.midiPorts, environment.privateDrivers);
     engine = new ApplicationEngine (midiManager);
     commandManager->registerAllCommandsForTarget (this);
     engine->addListener (this);

@@ -26,6 +26,9 @@ public:
 
         /** The machine-wide application data folder that holds the companion's lock. */
         juce::File commonDataFolder;
+
+        /** The maker's private USB MIDI driver, as the machine has it; null: none. */
+        PrivateDriverSystem::Ptr privateDrivers = nullptr;
     };
 
     /** The platform's MIDI ports and folders. */

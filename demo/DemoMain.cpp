@@ -8,7 +8,7 @@ class MoreltaFirmwareUpdaterDemo final : public MoreltaFirmwareUpdaterApplicatio
 {
 public:
     MoreltaFirmwareUpdaterDemo()
-        : MoreltaFirmwareUpdaterDemo (new VirtualMidiPortSystem())
+        : MoreltaFirmwareUpdaterDemo (new VirtualMidiPortSystem(), new SimulatedPrivateDriver())
     {
     }
 
@@ -27,7 +27,7 @@ public:
         }
 
         MoreltaFirmwareUpdaterApplication::initialise (commandLine);
-        session = std::make_unique<DemoSession> (*this, ports, std::move (*options));
+        session = std::make_unique<DemoSession> (*this, ports, privateDriver, std::move (*options));
     }
 
     void shutdown() override
@@ -51,15 +51,18 @@ public:
     bool moreThanOneInstanceAllowed() override { return true; }
 
 private:
-    explicit MoreltaFirmwareUpdaterDemo (VirtualMidiPortSystem::Ptr virtualPorts)
+    MoreltaFirmwareUpdaterDemo (VirtualMidiPortSystem::Ptr virtualPorts, SimulatedPrivateDriver::Ptr driver)
         : MoreltaFirmwareUpdaterApplication (Environment {
             virtualPorts,
-            juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory) })
+            juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory),
+            driver })
         , ports (virtualPorts)
+        , privateDriver (driver)
     {
     }
 
     VirtualMidiPortSystem::Ptr ports;
+    SimulatedPrivateDriver::Ptr privateDriver;
     std::unique_ptr<DemoSession> session;
 };
 

@@ -6,6 +6,7 @@
 
 const char* const DemoSession::usage = R"(usage: MORELTA Firmware Updater Demo [options]
   --model 25|49|61          the simulated keyboard's model (49)
+  --layout class|private    its ports as the class driver or the private driver names them (class)
   --firmware X.YY           its firmware version before the update (1.15)
   --emergency               the keyboard starts in its update mode: an emergency update
   --profile fast|realistic  its timing (realistic)
@@ -31,6 +32,8 @@ std::optional<DemoSession::Options> DemoSession::parse (const juce::StringArray&
             o.keyboard.startsInUpdateMode = true;
         else if (a == "--model" && takesValue() && (value == "25" || value == "49" || value == "61"))
             o.keyboard.keys = value.getIntValue();
+        else if (a == "--layout" && takesValue() && (value == "class" || value == "private"))
+            o.keyboard.layout = value == "class" ? SimulatedKeyboard::Layout::classDriver : SimulatedKeyboard::Layout::privateDriver;
         else if (a == "--firmware" && takesValue() && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
             o.keyboard.firmwareVersion = value.getDoubleValue();
         else if (a == "--profile" && takesValue() && SimulatedKeyboard::Timing::named (value).has_value())
@@ -52,9 +55,10 @@ std::optional<DemoSession::Options> DemoSession::parse (const juce::StringArray&
     return o;
 }
 
-DemoSession::DemoSession (MoreltaFirmwareUpdaterApplication& application, VirtualMidiPortSystem::Ptr virtualPorts, Options demoOptions)
+DemoSession::DemoSession (MoreltaFirmwareUpdaterApplication& application, VirtualMidiPortSystem::Ptr virtualPorts, SimulatedPrivateDriver::Ptr driver, Options demoOptions)
     : app (application)
     , ports (std::move (virtualPorts))
+    , privateDriver (std::move (driver))
     , options (std::move (demoOptions))
 {
     app.getEngine()->addListener (this);
@@ -71,7 +75,7 @@ DemoSession::DemoSession (MoreltaFirmwareUpdaterApplication& application, Virtua
                                  {
                                      if (weakThis != nullptr)
                                      {
-                                         weakThis->keyboard = std::make_unique<SimulatedKeyboard> (weakThis->ports, weakThis->options.keyboard);
+                                         weakThis->keyboard = std::make_unique<SimulatedKeyboard> (weakThis->ports, weakThis->options.keyboard, weakThis->privateDriver);
                                          weakThis->say ("keyboard plugged in: " + weakThis->keyboard->getOutputNames().joinIntoString (", "));
                                      } });
 

@@ -27,7 +27,7 @@ public:
     static std::optional<Options> parse (const juce::StringArray& args, juce::String& problem);
     static const char* const usage;
 
-    DemoSession (MoreltaFirmwareUpdaterApplication& app, VirtualMidiPortSystem::Ptr ports, Options options);
+    DemoSession (MoreltaFirmwareUpdaterApplication& app, VirtualMidiPortSystem::Ptr ports, SimulatedPrivateDriver::Ptr privateDriver, Options options);
     ~DemoSession() override;
 
     bool isOnAutopilot() const noexcept { return options.autopilot; }
@@ -56,6 +56,7 @@ private:
 
     MoreltaFirmwareUpdaterApplication& app;
     VirtualMidiPortSystem::Ptr ports;
+    SimulatedPrivateDriver::Ptr privateDriver;
     const Options options;
     std::unique_ptr<SimulatedKeyboard> keyboard;
     const double startMs = juce::Time::getMillisecondCounterHiRes();

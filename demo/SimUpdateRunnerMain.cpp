@@ -163,14 +163,24 @@ int main (int argc, char** argv)
         options->dataDir = juce::File::createTempFile ("morelta-sim-update");
 
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
-    MidiManager::Ptr manager = new MidiManager (ports);
+    SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
+    MidiManager::Ptr manager = new MidiManager (ports, privateDriver);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     Reporter reporter;
     engine->addListener (&reporter);
+
+    // On the private layout the keyboard's answers must come through the private driver
+    // alone: count any that cross a listed port.
+    auto answersOnListedPorts = std::make_shared<std::atomic<int>> (0);
+    ports->setTrafficObserver ([answersOnListedPorts] (const VirtualMidiPortSystem::TrafficRecord& r)
+                               {
+                                   if (! r.toDevice)
+                                       ++*answersOnListedPorts; });
+
     engine->setUserDataFolder (options->dataDir);
     engine->setEmergencyMode (options->emergency);
 
-    auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard);
+    auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard, privateDriver);
 
     std::cout << "keyboard " << keyboard->getModelName() << ", firmware " << juce::String (options->keyboard.firmwareVersion, 2)
               << (options->emergency ? ", in its update mode" : "") << "; backups under " << options->dataDir.getFullPathName() << std::endl;
@@ -244,6 +254,17 @@ int main (int argc, char** argv)
 
     if (const auto wrong = UpdateResultCheck::check (*keyboard, options->emergency, backupFolder); wrong.isNotEmpty())
         return fail (wrong);
+
+    if (options->keyboard.layout == SimulatedKeyboard::Layout::privateDriver)
+    {
+        if (*answersOnListedPorts > 0)
+            return fail (juce::String (answersOnListedPorts->load()) + " answers of the keyboard crossed a listed port");
+
+        if (const auto errors = privateDriver->getProtocolErrors(); ! errors.isEmpty())
+            return fail ("the private driver refused a request: " + errors[0]);
+
+        std::cout << "answers through the private driver only: " << privateDriver->getRequestCount (12) << " capture reads" << std::endl;
+    }
 
     std::cout << "completed in " << juce::String (reporter.seconds(), 1) << " s: the keyboard runs firmware "
               << juce::String (keyboard->getFirmwareVersion(), 2) << " with both images as embedded"

@@ -1,6 +1,7 @@
 #include "engine/DetectDeviceInfo.h"
 
 #include "engine/DeviceMessages.h"
+#include "midi/PrivateDriverRegistry.h"
 
 ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (MidiManager::Ptr manager, ApplicationEngine* owner)
     : midiManager (std::move (manager))
@@ -111,9 +112,13 @@ void ApplicationEngine::DetectDeviceInfo::stopPolling()
 
 void ApplicationEngine::DetectDeviceInfo::openPrivateInput()
 {
-    // The keyboard's third port is reached through the maker's private driver: its
-    // capture input is opened here once the private driver client exists. Until then
-    // the replies of a keyboard on the private driver arrive on its first port.
+    // The keyboard's third port is reached through the maker's private driver. The search
+    // may keep the message thread for up to half a second while no instance is attached;
+    // the manager opens one input per instance, however often it is asked.
+    PrivateDeviceDescriptor device;
+
+    if (PrivateDriverRegistry::findAttachedPrivateDevice (midiManager->getPrivateDriverSystem(), device, {}) == PrivateDriverRegistry::found)
+        midiManager->openPrivateMidiInput (device);
 }
 
 void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)

@@ -1,5 +1,8 @@
 #include "midi/MidiManager.h"
 
+#include "midi/NoPrivateDriverSystem.h"
+#include "midi/PrivateMidiInput.h"
+
 //==============================================================================
 /** Collects the names of one kind of port change and tells every listener on the
     message thread; several changes before the delivery arrive as one call.
@@ -84,12 +87,13 @@ public:
 };
 
 //==============================================================================
-MidiManager::MidiManager (MidiPortSystem::Ptr portSystem)
+MidiManager::MidiManager (MidiPortSystem::Ptr portSystem, PrivateDriverSystem::Ptr privateDriverSystem)
     : ports (std::move (portSystem))
     , inputDisconnectUpdater (std::make_unique<MidiInputDeviceDisconnectUpdater> (*this))
     , outputDisconnectUpdater (std::make_unique<MidiOutputDeviceDisconnectUpdater> (*this))
     , inputReconnectUpdater (std::make_unique<MidiInputDeviceReconnectUpdater> (*this))
     , outputReconnectUpdater (std::make_unique<MidiOutputDeviceReconnectUpdater> (*this))
+    , privateDrivers (privateDriverSystem != nullptr ? std::move (privateDriverSystem) : new NoPrivateDriverSystem())
 {
     jassert (ports != nullptr);
     startTimer (50);
@@ -117,6 +121,7 @@ MidiManager::~MidiManager()
 
     // Deleting an input waits for its delivery thread, which may still be on its way
     // through handleIncomingMidiMessage; with no listeners left it calls nobody.
+    privateInputs.clear();
     openInputs.clear();
     retiredInputs.clear();
 }
@@ -255,6 +260,24 @@ void MidiManager::openMidiOutput (const juce::String& portName)
             numOpenOutputs = (int) openOutputs.size();
         }
     }
+}
+
+void MidiManager::openPrivateMidiInput (const PrivateDeviceDescriptor& device)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    // One input per driver instance: a second would hand every reply on twice.
+    for (auto& input : privateInputs)
+        if (input->getDescriptor().isSameInstance (device))
+            return;
+
+    // Made without the lock: opening its ports waits for capture deliveries in progress,
+    // and a listener may be sending (under the lock) from inside one.
+    auto input = PrivateMidiInput::create (privateDrivers, device, *this);
+
+    const juce::ScopedLock sl (lock);
+    privateInputs.push_back (std::move (input));
+    numPrivateInputs = (int) privateInputs.size();
 }
 
 void MidiManager::closeMidiInput (const juce::String& portName)

@@ -1,12 +1,16 @@
 #pragma once
 
 #include "midi/MidiPortSystem.h"
+#include "midi/PrivateDeviceDescriptor.h"
+#include "midi/PrivateDriverSystem.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
 #include <thread>
+
+class PrivateMidiInput;
 
 /** The one object through which the updater talks MIDI to the keyboard.
 
@@ -40,8 +44,10 @@ public:
         virtual void midiOutputDeviceReconnected (juce::StringArray) {}
     };
 
-    /** Starts the port poll; opens nothing until asked. */
-    explicit MidiManager (MidiPortSystem::Ptr portSystem);
+    /** Starts the port poll; opens nothing until asked. Without a private driver system
+        the machine has no private driver.
+    */
+    explicit MidiManager (MidiPortSystem::Ptr portSystem, PrivateDriverSystem::Ptr privateDriverSystem = nullptr);
     ~MidiManager() override;
 
     /** Adding a listener that is null or already present does nothing. */
@@ -57,6 +63,18 @@ public:
 
     /** Opens every listed output of exactly this name, unless one is open already. */
     void openMidiOutput (const juce::String& portName);
+
+    /** Opens an input through the maker's private driver for this driver instance,
+        unless there is one for it already. Its messages reach the listeners with a null
+        source. It is followed by the driver, not by the port poll, and stays until the
+        manager goes. Message thread.
+    */
+    void openPrivateMidiInput (const PrivateDeviceDescriptor& device);
+
+    int getNumPrivateInputs() const noexcept { return numPrivateInputs.load(); }
+
+    /** The maker's private driver, as this machine has it. */
+    PrivateDriverSystem& getPrivateDriverSystem() noexcept { return *privateDrivers; }
 
     /** Sends to every open output of this name; nothing happens when there is none.
         Returns once the platform has taken the whole message.
@@ -168,6 +186,10 @@ private:
     std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> retiredOutputs;
 
     juce::CriticalSection lock;
+
+    PrivateDriverSystem::Ptr privateDrivers;
+    std::vector<std::unique_ptr<PrivateMidiInput>> privateInputs;
+    std::atomic<int> numPrivateInputs { 0 };
 
     std::mutex listenerMutex;
     std::condition_variable listenerCallEnded;

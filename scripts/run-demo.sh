@@ -8,8 +8,9 @@
 # prints each step, checks the keyboard afterwards and exits 0 only if all went right.
 # Without a display it runs under Xvfb.
 #
-#   scripts/run-demo.sh [--model 25|49|61] [--firmware X.YY] [--emergency]
-#                       [--profile fast|realistic] [--autopilot] [--timeout SECONDS]
+#   scripts/run-demo.sh [--model 25|49|61] [--layout class|private] [--firmware X.YY]
+#                       [--emergency] [--profile fast|realistic] [--autopilot]
+#                       [--timeout SECONDS]
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

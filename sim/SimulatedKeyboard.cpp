@@ -69,9 +69,10 @@ SimulatedKeyboard::UserData SimulatedKeyboard::factoryDataFor (int keys)
 }
 
 //==============================================================================
-SimulatedKeyboard::SimulatedKeyboard (VirtualMidiPortSystem::Ptr portSystem, Settings s)
+SimulatedKeyboard::SimulatedKeyboard (VirtualMidiPortSystem::Ptr portSystem, Settings s, SimulatedPrivateDriver::Ptr driver)
     : juce::Thread ("Simulated MORELTA keyboard")
     , ports (std::move (portSystem))
+    , privateDriver (std::move (driver))
     , settings (std::move (s))
     , modelCode (settings.keys == 25 ? 0x2F : (settings.keys == 61 ? 0x30 : 0x2E))
     , version (settings.firmwareVersion)
@@ -85,6 +86,19 @@ SimulatedKeyboard::SimulatedKeyboard (VirtualMidiPortSystem::Ptr portSystem, Set
                                                 { return ports->getMicroseconds(); });
 
     updateMode = settings.startsInUpdateMode;
+
+    if (settings.layout == Layout::privateDriver && privateDriver != nullptr)
+    {
+        // The driver reads what the keyboard sends in USB-sized pieces, each message on
+        // its own: the client must put longer messages together.
+        SimulatedPrivateDriver::InstanceSettings instance;
+        instance.keyWord2 = (juce::uint32) settings.keys;
+        instance.id = { 0x4D, 0x4F, 0x52, 0x45, 0x4C, 0x54, 0x41, (juce::uint8) settings.keys };
+        instance.id[15] = (juce::uint8) settings.seed;
+        instance.bytesPerRead = 12;
+        privateInstance = privateDriver->addInstance (instance);
+    }
+
     startThread();
     plug();
 }
@@ -138,11 +152,20 @@ void SimulatedKeyboard::plug()
         outputIds.push_back (ports->addOutputPort (name, [this, name] (const juce::MidiMessage& m)
                                                    { receive (name, m); }));
 
-    // Until the private driver's capture path exists, a keyboard on the private layout
-    // answers on its first port.
-    const auto reply = settings.replyInput > 0 ? settings.replyInput : (settings.layout == Layout::classDriver ? 3 : 1);
-    replyInputId = inputIds[(size_t) reply - 1];
-    replyInputName = getInputNames()[reply - 1];
+    if (settings.replyInput > 0 || settings.layout == Layout::classDriver)
+    {
+        const auto reply = settings.replyInput > 0 ? settings.replyInput : 3;
+        replyInputId = inputIds[(size_t) reply - 1];
+        replyInputName = getInputNames()[reply - 1];
+    }
+    else
+    {
+        replyInputId = 0;
+        replyInputName = getModelName() + " USB PORT " + juce::String (privateReplyPort + 1) + " (private driver)";
+    }
+
+    if (privateDriver != nullptr && privateInstance >= 0)
+        privateDriver->attach (privateInstance);
 }
 
 void SimulatedKeyboard::unplug()
@@ -156,6 +179,9 @@ void SimulatedKeyboard::unplug()
         inputIds.clear();
         outputIds.clear();
     }
+
+    if (privateDriver != nullptr && privateInstance >= 0)
+        privateDriver->detach (privateInstance);
 
     for (auto id : ids)
         ports->removePort (id);
@@ -540,7 +566,10 @@ void SimulatedKeyboard::send (const Bytes& message)
     if (trace != nullptr)
         trace->write (false, portName, message.data(), message.size());
 
-    ports->sendFromDevice (id, juce::MidiMessage (message.data(), (int) message.size()));
+    if (id != 0)
+        ports->sendFromDevice (id, juce::MidiMessage (message.data(), (int) message.size()));
+    else if (privateDriver != nullptr && privateInstance >= 0)
+        privateDriver->capture (privateInstance, privateReplyPort, message);
 }
 
 const KeyboardFault* SimulatedKeyboard::findFault (KeyboardFault::Kind kind, KeyboardFault::Point point, int index, int subIndex) const

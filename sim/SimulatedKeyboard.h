@@ -2,6 +2,7 @@
 
 #include "sim/FirmwareStreamChecker.h"
 #include "sim/KeyboardFault.h"
+#include "sim/SimulatedPrivateDriver.h"
 #include "sim/TrafficTrace.h"
 #include "sim/VirtualMidiPortSystem.h"
 
@@ -22,7 +23,8 @@ public:
     enum class Layout
     {
         classDriver,  // "MORELTA49", "MIDIIN2 (MORELTA49)", "MIDIIN3 (MORELTA49)", ...
-        privateDriver // "MORELTA49 USB PORT 1", "MORELTA49 USB PORT 2", ...
+        privateDriver // "MORELTA49 USB PORT 1", "MORELTA49 USB PORT 2", ...; answers
+                      // through the private driver's capture port 3, on no listed port
     };
 
     struct Timing
@@ -46,7 +48,7 @@ public:
         int keys = 49; // 25, 49 or 61
         double firmwareVersion = 1.16;
         Layout layout = Layout::classDriver;
-        int replyInput = 0; // input 1 to 3 that carries the answers; 0: the layout's own
+        int replyInput = 0; // listed input 1 to 3 that carries the answers; 0: the layout's own
         juce::uint32 seed = 1;
         bool startsInUpdateMode = false;
         Timing timing;
@@ -71,8 +73,14 @@ public:
     static constexpr int payloadBytesPerMessage = 5;
     static constexpr double newFirmwareVersion = 1.25;
 
-    /** Creates the keyboard plugged in. */
-    SimulatedKeyboard (VirtualMidiPortSystem::Ptr ports, Settings settings);
+    /** The private driver's capture port that carries the answers on the private layout. */
+    static constexpr int privateReplyPort = 2;
+
+    /** Creates the keyboard plugged in. On the private layout it is an instance of the
+        private driver, attached while it is plugged in, and its answers reach the
+        computer only through the driver; without a driver they reach nothing.
+    */
+    SimulatedKeyboard (VirtualMidiPortSystem::Ptr ports, Settings settings, SimulatedPrivateDriver::Ptr privateDriver = nullptr);
     ~SimulatedKeyboard() override;
 
     void plug();
@@ -96,6 +104,9 @@ public:
 
     /** Why the loader refused streams, oldest first. */
     juce::StringArray getRejections() const;
+
+    /** Its instance of the private driver; -1 when it has none. */
+    int getPrivateDriverInstance() const noexcept { return privateInstance; }
 
     /** What happened, one line per event ("identity request", "update mode", ...). */
     juce::StringArray getLog() const;
@@ -144,6 +155,8 @@ private:
     Bytes identityReply() const;
 
     VirtualMidiPortSystem::Ptr ports;
+    SimulatedPrivateDriver::Ptr privateDriver;
+    int privateInstance = -1;
     const Settings settings;
     const juce::uint8 modelCode;
     std::unique_ptr<TrafficTrace> trace;

@@ -59,11 +59,22 @@ private:
 class ApplicationEngineTest : public ::testing::Test
 {
 protected:
-    ApplicationEngineTest() { engine->addListener (&listener); }
+    ApplicationEngineTest()
+    {
+        engine->addListener (&listener);
+        engine->setUserDataFolder (userData.getFile()); // never the user's own
+    }
+
+    ~ApplicationEngineTest() override
+    {
+        engine = nullptr;
+        userData.getFile().deleteRecursively();
+    }
 
     /** Delivers everything queued so far. */
     void settle() { test::pumpPending(); }
 
+    const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);

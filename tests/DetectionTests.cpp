@@ -34,7 +34,8 @@ struct Rig
     }
 
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
-    MidiManager::Ptr manager = new MidiManager (ports);
+    SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
+    MidiManager::Ptr manager = new MidiManager (ports, privateDriver);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     ModelAndVersionListener listener;
 };
@@ -76,7 +77,7 @@ TEST (Detection, FindsEveryModelOnBothLayoutsAndReportsModelAndVersion)
     for (auto& c : cases)
     {
         rigs.push_back (std::make_unique<Rig>());
-        keyboards.push_back (std::make_unique<SimulatedKeyboard> (rigs.back()->ports, keyboardSettings (c.keys, 1.15, c.layout)));
+        keyboards.push_back (std::make_unique<SimulatedKeyboard> (rigs.back()->ports, keyboardSettings (c.keys, 1.15, c.layout), rigs.back()->privateDriver));
     }
 
     ASSERT_TRUE (test::pumpUntil ([&]
@@ -97,6 +98,7 @@ TEST (Detection, FindsEveryModelOnBothLayoutsAndReportsModelAndVersion)
         EXPECT_EQ (rigs[i]->listener.models.back(), c.model);
         EXPECT_EQ (rigs[i]->manager->getNumOpenOutputs(), 1);
         EXPECT_EQ (rigs[i]->manager->getNumOpenInputs(), c.layout == SimulatedKeyboard::Layout::classDriver ? 2 : 1);
+        EXPECT_EQ (rigs[i]->manager->getNumPrivateInputs(), c.layout == SimulatedKeyboard::Layout::classDriver ? 0 : 1);
         EXPECT_FALSE (rigs[i]->engine->getDetection()->isPolling());
     }
 }
@@ -109,9 +111,9 @@ TEST (Detection, AsksOnceASecondUntilTheReplyAndNeverAfter)
     const auto start = juce::Time::getMillisecondCounter();
     Rig answering, silent;
     SimulatedKeyboard answers (answering.ports, keyboardSettings (49, 1.16));
-    auto settings = keyboardSettings (49, 1.16);
+    auto settings = keyboardSettings (49, 1.16, SimulatedKeyboard::Layout::privateDriver);
     settings.faults = { *KeyboardFault::parse ("silent@identity:0") };
-    SimulatedKeyboard mute (silent.ports, settings);
+    SimulatedKeyboard mute (silent.ports, settings, silent.privateDriver);
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return silent.identityRequestsSeenBy (mute) == 1; },
@@ -127,6 +129,7 @@ TEST (Detection, AsksOnceASecondUntilTheReplyAndNeverAfter)
     // The silent keyboard is still asked; the one that answered was asked once.
     EXPECT_LE (silent.identityRequestsSeenBy (mute), 3);
     EXPECT_TRUE (silent.engine->getDetection()->isPolling());
+    EXPECT_EQ (silent.manager->getNumPrivateInputs(), 1); // one for the instance, not one a tick
     EXPECT_EQ (answering.identityRequestsSeenBy (answers), 1);
     EXPECT_EQ (answering.engine->getState().version.load(), 1.16);
     EXPECT_EQ (silent.engine->getState().version.load(), 0.0);

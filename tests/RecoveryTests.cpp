@@ -37,7 +37,6 @@ protected:
     {
         app = std::make_unique<TestApplication> (folder.getFile().getChildFile ("common"), ports);
         app->initialise ({});
-        app->getEngine()->setUserDataFolder (userData());
 
         if (app->ports != nullptr)
             app->ports->setTrafficObserver ([this] (const VirtualMidiPortSystem::TrafficRecord& r)
@@ -48,7 +47,6 @@ protected:
         return *app;
     }
 
-    juce::File userData() const { return folder.getFile().getChildFile ("user"); }
     MainWindowComponent& window() { return app->getMainWindow()->getMainComponent(); }
 
     void plug (int keys, double version, std::initializer_list<const char*> faults = {}, juce::uint32 seed = 1, bool inUpdateMode = false, const juce::File& traceFile = {})
@@ -239,7 +237,9 @@ TEST_F (RecoveryTest, AFolderDroppedOnTheWindowIsCheckedAndPutBackOnlyAfterAConf
     const auto good = writeBackup ("good", data, 0x2E, manifest);
     const auto otherModel = writeBackup ("61", data, 0x30, {});
     const auto shortPreset = writeBackup ("short", data, 0x2E, manifest);
-    shortPreset.getChildFile ("Preset_7.syx").replaceWithData ("\xF0\x47\x00\x2E\xF7", 5);
+    auto preset7 = UpdateResultCheck::backupFilesOf (data, 0x2E)[8];
+    preset7.erase (preset7.begin() + 14 + 100 * 16, preset7.begin() + 14 + 101 * 16); // one Preset Data short
+    shortPreset.getChildFile ("Preset_7.syx").replaceWithData (preset7.data(), preset7.size());
     const auto fewGlobals = writeBackup ("few", data, 0x2E, manifest);
     fewGlobals.getChildFile ("Globals.syx").replaceWithData (UpdateResultCheck::backupFilesOf (data, 0x2E)[0].data(), 13 * 14);
     const auto wrongManifest = writeBackup ("manifest", data, 0x2E, R"({"model": "MORELTA25", "firmwareVersion": "1.15", "time": "2026-12-01T10:00:00.000Z"})");

@@ -1,4 +1,6 @@
 #include "KeyboardTestHelpers.h"
+#include "midi/PrivateDriverRegistry.h"
+#include "midi/PrivateMidiInput.h"
 
 #include <gtest/gtest.h>
 
@@ -119,17 +121,37 @@ TEST_F (SimulatedKeyboardTest, ListsItsPortsAsTheClassDriverNamesThem)
     EXPECT_EQ (ports->getInputNames().size(), 3);
 }
 
-TEST_F (SimulatedKeyboardTest, ListsItsPortsAsThePrivateDriverNamesThemAndAnswersOnPortOne)
+TEST_F (SimulatedKeyboardTest, OnThePrivateLayoutAnswersOnlyThroughThePrivateDriversCapture)
 {
+    struct Capture final : public juce::MidiInputCallback
+    {
+        void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& m) override { received.add (test::bytesOf (m)); }
+        test::SharedList<Bytes> received;
+    } capture;
+
+    SimulatedPrivateDriver::Ptr driver = new SimulatedPrivateDriver();
     auto s = settingsFor (61);
     s.layout = SimulatedKeyboard::Layout::privateDriver;
-    start (s);
+    keyboard = std::make_unique<SimulatedKeyboard> (ports, s, driver);
+    computer = std::make_unique<test::Computer> (*ports, *keyboard);
     EXPECT_EQ (ports->getInputNames(), juce::StringArray ("MORELTA61 USB PORT 1", "MORELTA61 USB PORT 2", "MORELTA61 USB PORT 3"));
     EXPECT_EQ (ports->getOutputNames(), ports->getInputNames());
 
+    PrivateDeviceDescriptor device;
+    ASSERT_EQ (PrivateDriverRegistry::findAttachedPrivateDevice (*driver, device, {}), PrivateDriverRegistry::found);
+    auto input = PrivateMidiInput::create (driver, device, capture);
+
     computer->send (identityRequest);
-    ASSERT_TRUE (computer->waitForMessages (1));
-    EXPECT_EQ (computer->received.get()[0].port, "MORELTA61 USB PORT 1");
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return capture.received.size() == 1; }));
+    EXPECT_EQ (capture.received.get()[0].size(), 35u);
+    test::pumpFor (100);
+    EXPECT_EQ (computer->received.size(), 0u); // on no listed port
+
+    keyboard->unplug();
+    EXPECT_FALSE (driver->isAttached (keyboard->getPrivateDriverInstance()));
+    keyboard->plug();
+    EXPECT_TRUE (driver->isAttached (keyboard->getPrivateDriverInstance()));
 }
 
 TEST_F (SimulatedKeyboardTest, AnswersTheIdentityRequestWithItsModelAndVersionOnItsThirdInput)

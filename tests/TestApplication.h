@@ -15,11 +15,19 @@ public:
     explicit TestApplication (const juce::File& commonData, MidiPortSystem::Ptr midiPorts = new VirtualMidiPortSystem())
         : MoreltaFirmwareUpdaterApplication (Environment { midiPorts, commonData })
         , ports (dynamic_cast<VirtualMidiPortSystem*> (midiPorts.get()))
+        , userData (commonData.getChildFile ("user data"))
     {
     }
 
     /** The virtual ports the application talks to; null on the machine's own. */
     const VirtualMidiPortSystem::Ptr ports;
+
+    /** Backups and update logs go beside the companion's folder, never to the user's. */
+    void initialise (const juce::String& commandLine) override
+    {
+        MoreltaFirmwareUpdaterApplication::initialise (commandLine);
+        getEngine()->setUserDataFolder (userData);
+    }
 
     std::vector<juce::String> questions, warnings;
     std::function<bool (const juce::String&)> answer = [] (const juce::String&)
@@ -45,6 +53,9 @@ protected:
     }
 
     void quitApplication() override { ++quits; }
+
+private:
+    const juce::File userData;
 };
 
 } // namespace test

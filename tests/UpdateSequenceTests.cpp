@@ -62,7 +62,7 @@ struct Updater
         engine->setUserDataFolder (userData.getFile());
         engine->addListener (&log);
         engine->setEmergencyMode (emergency);
-        keyboard = std::make_unique<SimulatedKeyboard> (ports, std::move (settings));
+        keyboard = std::make_unique<SimulatedKeyboard> (ports, std::move (settings), privateDriver);
     }
 
     ~Updater()
@@ -93,7 +93,8 @@ struct Updater
 
     const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
-    MidiManager::Ptr manager = new MidiManager (ports);
+    SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
+    MidiManager::Ptr manager = new MidiManager (ports, privateDriver);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     std::unique_ptr<SimulatedKeyboard> keyboard;
     StatusLog log;
@@ -140,6 +141,30 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     EXPECT_EQ (emergency.keyboard->getFirmwareVersion(), 1.25);
     EXPECT_EQ (emergency.keyboard->getUserData(), SimulatedKeyboard::factoryDataFor (61)); // nothing restored
     EXPECT_NE (emergency.engine->getDetection(), nullptr);                                 // polling again
+}
+
+TEST (UpdateSequence, OnThePrivateDriverTheBackupHearsEveryReplyOnceThroughTheDriversCapture)
+{
+    auto settings = keyboard (49, 1.16);
+    settings.layout = SimulatedKeyboard::Layout::privateDriver;
+    Updater updater (settings);
+    ASSERT_TRUE (updater.start());
+    EXPECT_EQ (updater.manager->getNumOpenInputs(), 1); // the first port: it carries nothing
+    EXPECT_EQ (updater.manager->getNumPrivateInputs(), 1);
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return updater.log.heard (EngineStatus::erasingFirmware) || ! updater.log.errors.empty(); },
+                                  60000));
+
+    EXPECT_TRUE (updater.log.errors.empty());
+    EXPECT_GT (updater.privateDriver->getRequestCount (12), 12288); // every preset message, in pieces
+    EXPECT_TRUE (updater.privateDriver->getProtocolErrors().isEmpty());
+
+    const auto folder = juce::File (updater.engine->getBackupFolder());
+    EXPECT_EQ (folder.getChildFile ("Globals.syx").getSize(), 14 * 14);
+
+    for (int p = 0; p < 32; ++p)
+        EXPECT_EQ (folder.getChildFile ("Preset_" + juce::String (p) + ".syx").getSize(), 14 + 384 * 16 + 9) << p;
 }
 
 TEST (UpdateSequence, AnEmergencyUpdateWithNoKeyboardFoundEndsAsUnavailable)
@@ -438,19 +463,22 @@ TEST (UpdateSequence, OnlyAKeyboardThatSaysItRunsTheNewFirmwareCountsAsUpdated)
 
 TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
 {
+    const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     StatusLog log;
     engine->addListener (&log);
+    engine->setUserDataFolder (userData.getFile());
 
-    // The keyboard holds the sender in its first block until the error asks the sender to
-    // stop; a "Started" of a sender arrives then, while the error's reset waits for it.
+    // Once armed, the keyboard holds the sender in a block until the error asks the sender
+    // to stop; a "Started" of a sender arrives then, while the error's reset waits for it.
+    // The block holds the port manager's lock, so the message loop does not run meanwhile.
     FirmwareSysexSender::Ptr late = new FirmwareSysexSender (FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E)[1], manager, nullptr);
-    std::atomic<bool> holding { false };
+    std::atomic<bool> armed { false }, holding { false };
     ports->addOutputPort ("MORELTA49", [&] (const juce::MidiMessage&)
                           {
-                              if (holding.exchange (true))
+                              if (! armed || holding.exchange (true))
                                   return;
 
                               while (! juce::Thread::currentThreadShouldExit())
@@ -463,13 +491,20 @@ TEST (UpdateSequence, ATransferThatAnErrorStoppedIsNeverShownAsRunning)
     engine->setEmergencyMode (true);
     ASSERT_TRUE (engine->beginUpdate());
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return holding && log.heard (EngineStatus::sendingApp); }));
+                                  { return log.heard (EngineStatus::sendingApp); }));
 
     log.statuses.clear();
+    armed = true;
+
+    for (int waited = 0; waited < test::stepTimeoutMs && ! holding; ++waited)
+        juce::Thread::sleep (1);
+
+    ASSERT_TRUE (holding);
     engine->reportError (EngineError::deviceUnavailable);
     test::pumpPending();
 
     EXPECT_EQ (log.errors, std::vector<int> { EngineError::deviceUnavailable });
     EXPECT_EQ (log.statuses, std::vector<int> { EngineStatus::idle });
     engine = nullptr;
+    userData.getFile().deleteRecursively();
 }
