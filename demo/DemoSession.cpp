@@ -10,6 +10,7 @@ const char* const DemoSession::usage = R"(usage: MORELTA Firmware Updater Demo [
   --firmware X.YY           its firmware version before the update (1.15)
   --emergency               the keyboard starts in its update mode: an emergency update
   --profile fast|realistic  its timing (realistic)
+  --seed N                  the seed its user data is made from (1)
   --autopilot FOLDER        press the button once the keyboard shows, save a picture of the
                             window at each step into FOLDER, quit with 0 on a good update
   --timeout SECONDS         on autopilot, give up after this long (900)
@@ -30,14 +31,8 @@ std::optional<DemoSession::Options> DemoSession::parse (const juce::StringArray&
 
         if (a == "--emergency")
             o.keyboard.startsInUpdateMode = true;
-        else if (a == "--model" && takesValue() && (value == "25" || value == "49" || value == "61"))
-            o.keyboard.keys = value.getIntValue();
-        else if (a == "--layout" && takesValue() && (value == "class" || value == "private"))
-            o.keyboard.layout = value == "class" ? SimulatedKeyboard::Layout::classDriver : SimulatedKeyboard::Layout::privateDriver;
-        else if (a == "--firmware" && takesValue() && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
-            o.keyboard.firmwareVersion = value.getDoubleValue();
-        else if (a == "--profile" && takesValue() && SimulatedKeyboard::Timing::named (value).has_value())
-            o.keyboard.timing = *SimulatedKeyboard::Timing::named (value);
+        else if (SimulatedKeyboard::Settings::isOption (a) && takesValue() && o.keyboard.applyOption (a, value))
+            continue;
         else if (a == "--autopilot" && takesValue())
         {
             o.autopilot = true;

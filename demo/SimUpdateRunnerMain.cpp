@@ -53,16 +53,8 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
 
         if (a == "--emergency")
             o.emergency = true;
-        else if (a == "--model" && takesValue() && (value == "25" || value == "49" || value == "61"))
-            o.keyboard.keys = value.getIntValue();
-        else if (a == "--layout" && takesValue() && (value == "class" || value == "private"))
-            o.keyboard.layout = value == "class" ? SimulatedKeyboard::Layout::classDriver : SimulatedKeyboard::Layout::privateDriver;
-        else if (a == "--firmware" && takesValue() && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
-            o.keyboard.firmwareVersion = value.getDoubleValue();
-        else if (a == "--profile" && takesValue() && SimulatedKeyboard::Timing::named (value).has_value())
-            o.keyboard.timing = *SimulatedKeyboard::Timing::named (value);
-        else if (a == "--seed" && takesValue() && value.containsOnly ("0123456789"))
-            o.keyboard.seed = (juce::uint32) value.getLargeIntValue();
+        else if (SimulatedKeyboard::Settings::isOption (a) && takesValue() && o.keyboard.applyOption (a, value))
+            continue;
         else if (a == "--link-rate" && takesValue() && value.containsOnly ("0123456789"))
             linkRate = value.getIntValue();
         else if (a == "--fault" && takesValue() && KeyboardFault::parse (value).has_value())

@@ -30,6 +30,29 @@ std::optional<FirmwareStreamChecker::Image> imageOfFirstWrite (const std::vector
 } // namespace
 
 //==============================================================================
+bool SimulatedKeyboard::Settings::isOption (const juce::String& name)
+{
+    return juce::StringArray { "--model", "--layout", "--firmware", "--profile", "--seed" }.contains (name);
+}
+
+bool SimulatedKeyboard::Settings::applyOption (const juce::String& name, const juce::String& value)
+{
+    if (name == "--model" && (value == "25" || value == "49" || value == "61"))
+        keys = value.getIntValue();
+    else if (name == "--layout" && (value == "class" || value == "private"))
+        layout = value == "class" ? Layout::classDriver : Layout::privateDriver;
+    else if (name == "--firmware" && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
+        firmwareVersion = value.getDoubleValue();
+    else if (name == "--profile" && Timing::named (value).has_value())
+        timing = *Timing::named (value);
+    else if (name == "--seed" && value.containsOnly ("0123456789") && value.isNotEmpty())
+        seed = (juce::uint32) value.getLargeIntValue();
+    else
+        return false;
+
+    return true;
+}
+
 std::optional<SimulatedKeyboard::Timing> SimulatedKeyboard::Timing::named (const juce::String& profile)
 {
     if (profile == "fast")

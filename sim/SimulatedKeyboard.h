@@ -54,6 +54,14 @@ public:
         Timing timing;
         std::vector<KeyboardFault> faults;
         juce::File traceFile;
+
+        /** The command-line options the demo and the headless runner share: --model,
+            --layout, --firmware, --profile and --seed, each with a value.
+        */
+        static bool isOption (const juce::String& name);
+
+        /** Takes one of those options; false when its value is not one it can take. */
+        bool applyOption (const juce::String& name, const juce::String& value);
     };
 
     /** The user's data: the 14 global settings (four value bytes each, by global ID) and
