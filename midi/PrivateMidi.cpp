@@ -53,6 +53,29 @@ public:
         std::array<Slot, renderQueueSlots> queue;
     };
 
+    /** Opens a capture or render port; a read or send in progress on it finishes first. */
+    template <typename Port>
+    int openPort (std::array<Port, numPorts>& ports, int index, juce::uint32 property)
+    {
+        if (! device->isOpen())
+            return deviceNotOpen;
+
+        if (! isValidPort (index))
+            return badArgument;
+
+        auto& p = ports[(size_t) index];
+        const OrbantaMutex::ScopedLock sl (p.lock);
+
+        if (p.open)
+            return alreadyOpen;
+
+        if (! device->setProperty (property, (juce::uint32) index))
+            return openRefused;
+
+        p.open = true;
+        return ok;
+    }
+
     MemberData (PrivateMidi& o, PrivateDriverSystem::Ptr s, const PrivateDeviceDescriptor& descriptor)
         : system (std::move (s))
         , device (std::make_unique<PrivateMidiDevice> (*system, descriptor))
@@ -243,45 +266,12 @@ int PrivateMidi::setCaptureBuffer (int port, PrivateMidiCaptureCallbackReceiver*
 
 int PrivateMidi::openCapturePort (int port)
 {
-    if (! data->device->isOpen())
-        return deviceNotOpen;
-
-    if (! isValidPort (port))
-        return badArgument;
-
-    // A read in progress on this port finishes first.
-    auto& p = data->capturePorts[(size_t) port];
-    const OrbantaMutex::ScopedLock sl (p.lock);
-
-    if (p.open)
-        return alreadyOpen;
-
-    if (! data->device->setProperty (PrivateMidiDevice::openCapturePort, (juce::uint32) port))
-        return openRefused;
-
-    p.open = true;
-    return ok;
+    return data->openPort (data->capturePorts, port, PrivateMidiDevice::openCapturePort);
 }
 
 int PrivateMidi::openRenderPort (int port)
 {
-    if (! data->device->isOpen())
-        return deviceNotOpen;
-
-    if (! isValidPort (port))
-        return badArgument;
-
-    auto& p = data->renderPorts[(size_t) port];
-    const OrbantaMutex::ScopedLock sl (p.lock);
-
-    if (p.open)
-        return alreadyOpen;
-
-    if (! data->device->setProperty (PrivateMidiDevice::openRenderPort, (juce::uint32) port))
-        return openRefused;
-
-    p.open = true;
-    return ok;
+    return data->openPort (data->renderPorts, port, PrivateMidiDevice::openRenderPort);
 }
 
 int PrivateMidi::closeAllPorts()
