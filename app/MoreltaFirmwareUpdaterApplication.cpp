@@ -25,6 +25,8 @@ const char* const placeholderFirmwareText = "This updater was built with placeho
 const char* const versionUnknownText = "The keyboard's firmware version is not known yet, so the update cannot start.\n"
                                        "Connect the keyboard and wait until the window shows its current firmware, then press UPDATE FIRMWARE again. "
                                        "A keyboard started in its update mode shows no version: press any key in this window for the emergency update.";
+const char* const severalKeyboardsText = "More than one MORELTA keyboard is connected, so the update cannot start.\n"
+                                         "Disconnect all but the keyboard you want to update, then press UPDATE FIRMWARE again.";
 const char* const notConfirmedText = "The keyboard did not come back with the new firmware, so your settings and presets were not put back.";
 const char* const backupIsSafeText = "They are safe in the backup folder:\n";
 const char* const emergencyUpdateNextText = "Next, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
@@ -221,6 +223,10 @@ void MoreltaFirmwareUpdaterApplication::performUpdate()
 
         case ApplicationEngine::Refusal::versionUnknown:
             showWarning (versionUnknownText);
+            return;
+
+        case ApplicationEngine::Refusal::severalKeyboards:
+            showWarning (severalKeyboardsText);
             return;
 
         case ApplicationEngine::Refusal::busy:

@@ -6,7 +6,8 @@
 
 const char* const DemoSession::usage = R"(usage: MORELTA Firmware Updater Demo [options]
   --model 25|49|61          the simulated keyboard's model (49)
-  --layout class|private    its ports as the class driver or the private driver names them (class)
+  --layout class|private|new  its ports as the class driver, the private driver or Windows'
+                            newer style names them (class)
   --firmware X.YY           its firmware version before the update (1.15)
   --emergency               the keyboard starts in its update mode: an emergency update
   --profile fast|realistic  its timing (realistic)

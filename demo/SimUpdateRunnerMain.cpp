@@ -16,7 +16,8 @@ namespace
 {
 const char* const usage = R"(usage: morelta-sim-update [options]
   --model 25|49|61          the keyboard's model (49)
-  --layout class|private    how its ports are named (class)
+  --layout class|private|new  how its ports are named: by the class driver, the private
+                            driver, or in Windows' newer style (class)
   --firmware X.YY           its firmware version before the update (1.16)
   --emergency               an emergency update of a keyboard started in its update mode
   --profile fast|realistic  the keyboard's timing profile (fast)

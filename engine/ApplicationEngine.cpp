@@ -349,6 +349,9 @@ ApplicationEngine::Refusal ApplicationEngine::checkUpdateCanStart() const
     if (EmbeddedResources::firmwareIsPlaceholder && midiManager->reachesHardware())
         return Refusal::placeholderFirmware;
 
+    if (DetectDeviceInfo::countKeyboards (midiManager->getOutputNames()) > 1)
+        return Refusal::severalKeyboards;
+
     // Without the version, the presets could not be put back in the right places.
     if (! state->emergencyMode && state->version <= 0.0)
         return Refusal::versionUnknown;
@@ -376,6 +379,9 @@ juce::String ApplicationEngine::checkBackupRestore (const BackupFolder& backup) 
 {
     if (isBusy())
         return "An update is running. Nothing was sent to the keyboard.";
+
+    if (DetectDeviceInfo::countKeyboards (midiManager->getOutputNames()) > 1)
+        return "More than one MORELTA keyboard is connected. Connect only the keyboard the backup is for. Nothing was sent to the keyboard.";
 
     const auto connected = state->port1Name.isNotEmpty() && midiManager->getNumOpenOutputs() > 0;
     return RestorePlan::checkBackupFits (backup, connected ? state->model.load() : (int) HardwareModel::unknown, state->version);

@@ -84,8 +84,9 @@ public:
     {
         none,
         busy,
-        versionUnknown,     // a normal update needs the keyboard's firmware version
-        placeholderFirmware // our placeholder firmware must never reach a real keyboard
+        versionUnknown,      // a normal update needs the keyboard's firmware version
+        placeholderFirmware, // our placeholder firmware must never reach a real keyboard
+        severalKeyboards     // one would be backed up and both flashed
     };
 
     Refusal checkUpdateCanStart() const;

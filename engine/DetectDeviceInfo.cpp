@@ -3,6 +3,9 @@
 #include "engine/DeviceMessages.h"
 #include "midi/PrivateDriverRegistry.h"
 
+#include <map>
+#include <regex>
+
 ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (MidiManager::Ptr manager, ApplicationEngine* owner)
     : midiManager (std::move (manager))
     , engine (owner)
@@ -15,6 +18,7 @@ ApplicationEngine::DetectDeviceInfo::~DetectDeviceInfo()
 {
     stopPolling();
     midiManager->removeListener (this);
+    cancelPendingUpdate();
     midiManager = nullptr;
 }
 
@@ -25,6 +29,41 @@ int ApplicationEngine::DetectDeviceInfo::modelFromPortName (const juce::String& 
             return model;
 
     return HardwareModel::unknown;
+}
+
+int ApplicationEngine::DetectDeviceInfo::countKeyboards (const juce::StringArray& outputNames)
+{
+    // The marks by which the system tells identical devices apart, so that what is left
+    // is the name a lone keyboard would have.
+    static const std::regex countedPrefix (R"((^|\()[0-9]+- )"), countedSuffix (R"(-[0-9]+$)");
+    std::map<int, std::map<std::string, int>> namesByModel;
+
+    for (auto& name : outputNames)
+    {
+        const auto upper = name.toUpperCase();
+        const auto model = modelFromPortName (upper);
+
+        if (model == HardwareModel::unknown)
+            continue;
+
+        auto plain = std::regex_replace (upper.toStdString(), countedPrefix, "$1");
+        plain = std::regex_replace (plain, countedSuffix, "");
+        ++namesByModel[model][plain];
+    }
+
+    int keyboards = 0;
+
+    for (auto& [model, names] : namesByModel)
+    {
+        int most = 0;
+
+        for (auto& [plain, count] : names)
+            most = juce::jmax (most, count);
+
+        keyboards += most;
+    }
+
+    return keyboards;
 }
 
 void ApplicationEngine::DetectDeviceInfo::timerCallback()
@@ -43,6 +82,9 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
 
     if (state.usesPrivateDriver)
         openPrivateInput();
+    else if (! candidateInputs.isEmpty())
+        for (auto& name : candidateInputs)
+            midiManager->openMidiInput (name);
     else
         midiManager->openMidiInput (state.port3Name);
 
@@ -78,6 +120,7 @@ void ApplicationEngine::DetectDeviceInfo::scanDevices()
             state.port1Name = name;
             state.port3Name = port3;
             state.usesPrivateDriver = true;
+            candidateInputs.clear();
             return;
         }
 
@@ -93,9 +136,45 @@ void ApplicationEngine::DetectDeviceInfo::scanDevices()
 
             state.port3Name = name;
             state.usesPrivateDriver = false;
+            candidateInputs.clear();
             return;
         }
     }
+
+    scanNewStyleNames();
+}
+
+bool ApplicationEngine::DetectDeviceInfo::scanNewStyleNames()
+{
+    auto& state = engine->getState();
+
+    for (auto& output : midiManager->getOutputNames())
+    {
+        const auto model = modelFromPortName (output.toUpperCase());
+
+        if (model == HardwareModel::unknown)
+            continue;
+
+        candidateInputs.clear();
+
+        for (auto& input : midiManager->getInputNames())
+            if (modelFromPortName (input.toUpperCase()) == model)
+                candidateInputs.add (input);
+
+        // Another keyboard's reply port is learnt anew.
+        if (state.port1Name != output)
+        {
+            const juce::ScopedLock sl (replyPortLock);
+            state.port3Name = {};
+            replyPort = {};
+        }
+
+        state.port1Name = output;
+        state.usesPrivateDriver = false;
+        return true;
+    }
+
+    return false;
 }
 
 void ApplicationEngine::DetectDeviceInfo::startPolling (int periodMs)
@@ -121,17 +200,44 @@ void ApplicationEngine::DetectDeviceInfo::openPrivateInput()
         midiManager->openPrivateMidiInput (device);
 }
 
+bool ApplicationEngine::DetectDeviceInfo::replyCounts (const juce::MidiMessage& message)
+{
+    return message.isSysEx() && DeviceMessages::isIdentityReply (DeviceMessages::bytesOf (message));
+}
+
+void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessageFrom (const juce::String& portName, juce::MidiInput* source, const juce::MidiMessage& message)
+{
+    if (portName.isNotEmpty() && replyCounts (message))
+    {
+        {
+            const juce::ScopedLock sl (replyPortLock);
+            replyPort = portName;
+        }
+
+        triggerAsyncUpdate();
+    }
+
+    handleIncomingMidiMessage (source, message);
+}
+
+void ApplicationEngine::DetectDeviceInfo::handleAsyncUpdate()
+{
+    // Only names in the newer style leave the third port to be learnt.
+    if (candidateInputs.isEmpty())
+        return;
+
+    const juce::ScopedLock sl (replyPortLock);
+
+    if (replyPort.isNotEmpty())
+        engine->getState().port3Name = replyPort;
+}
+
 void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
-    if (! message.isSysEx())
+    if (! replyCounts (message))
         return;
 
-    const auto bytes = DeviceMessages::bytesOf (message);
-
-    if (! DeviceMessages::isIdentityReply (bytes))
-        return;
-
-    engine->getState().version = DeviceMessages::versionFromIdentityReply (bytes);
+    engine->getState().version = DeviceMessages::versionFromIdentityReply (DeviceMessages::bytesOf (message));
     versionKnown = true;
     stopPolling();
     engine->notifyModelAndVersion();

@@ -4,6 +4,27 @@
 #include "midi/PrivateMidiInput.h"
 
 //==============================================================================
+/** Hands one input's messages to the manager with the input's name. */
+class MidiManager::InputCallback final : public juce::MidiInputCallback
+{
+public:
+    InputCallback (MidiManager& m, const juce::String& name)
+        : manager (m)
+        , portName (name)
+    {
+    }
+
+    void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override
+    {
+        manager.deliver (portName, source, message);
+    }
+
+private:
+    MidiManager& manager;
+    const juce::String portName;
+};
+
+//==============================================================================
 /** Collects the names of one kind of port change and tells every listener on the
     message thread; several changes before the delivery arrive as one call.
 */
@@ -112,7 +133,7 @@ MidiManager::~MidiManager()
     retiredOutputs.clear();
 
     for (auto& entry : openInputs)
-        entry.port->stop();
+        entry.input.port->stop();
 
     {
         const std::lock_guard<std::mutex> guard (listenerMutex);
@@ -194,8 +215,13 @@ void MidiManager::callListeners (Call&& call)
 
 void MidiManager::handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message)
 {
+    deliver ({}, source, message);
+}
+
+void MidiManager::deliver (const juce::String& portName, juce::MidiInput* source, const juce::MidiMessage& message)
+{
     callListeners ([&] (Listener& l)
-                   { l.handleIncomingMidiMessage (source, message); });
+                   { l.handleIncomingMidiMessageFrom (portName, source, message); });
 }
 
 //==============================================================================
@@ -227,11 +253,13 @@ void MidiManager::openMidiInput (const juce::String& portName)
         if (names[i] != portName)
             continue;
 
-        if (auto port = ports->openInput (i, *this))
+        auto callback = std::make_unique<InputCallback> (*this, portName);
+
+        if (auto port = ports->openInput (i, *callback))
         {
             const juce::ScopedLock sl (lock);
             port->start();
-            openInputs.push_back ({ portName, std::move (port) });
+            openInputs.push_back ({ portName, { std::move (callback), std::move (port) } });
             numOpenInputs = (int) openInputs.size();
         }
     }
@@ -290,7 +318,7 @@ void MidiManager::closeMidiInput (const juce::String& portName)
     {
         if (it->name == portName)
         {
-            retiredInputs.push_back (std::move (it->port));
+            retiredInputs.push_back (std::move (it->input));
             it = openInputs.erase (it);
         }
         else
@@ -325,7 +353,7 @@ void MidiManager::closeMidiOutput (const juce::String& portName)
 
 void MidiManager::destroyRetiredPorts()
 {
-    std::vector<std::unique_ptr<MidiPortSystem::InputPort>> inputs;
+    std::vector<OpenInput> inputs;
     std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> outputs;
 
     {
@@ -335,7 +363,7 @@ void MidiManager::destroyRetiredPorts()
     }
 
     for (auto& input : inputs)
-        input->stop();
+        input.port->stop();
 }
 
 //==============================================================================

@@ -37,6 +37,14 @@ public:
         */
         virtual void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) = 0;
 
+        /** The same message with the name of the listed input it arrived on (empty for
+            the private driver's input); by default handled as above.
+        */
+        virtual void handleIncomingMidiMessageFrom (const juce::String& /*portName*/, juce::MidiInput* source, const juce::MidiMessage& message)
+        {
+            handleIncomingMidiMessage (source, message);
+        }
+
         // Port changes, always on the message thread, after the manager's lists changed.
         virtual void midiInputDeviceDisconnected (juce::StringArray) {}
         virtual void midiOutputDeviceDisconnected (juce::StringArray) {}
@@ -87,8 +95,9 @@ public:
     /** Whether the ports may lead to a real keyboard. */
     bool reachesHardware() const { return ports->reachesHardware(); }
 
-    /** The names of the input ports the system lists now, in its order. */
+    /** The names of the ports the system lists now, in its order. */
     juce::StringArray getInputNames() { return ports->getInputNames(); }
+    juce::StringArray getOutputNames() { return ports->getOutputNames(); }
 
     /** Whether the system lists an output of exactly this name right now. */
     bool isMidiOutputAvailable (const juce::String& portName);
@@ -117,16 +126,26 @@ public:
     void handlePartialSysexMessage (juce::MidiInput*, const juce::uint8*, int, double) override {}
 
 private:
+    class InputCallback;
     class PortChangeUpdater;
     class MidiInputDeviceDisconnectUpdater;
     class MidiOutputDeviceDisconnectUpdater;
     class MidiInputDeviceReconnectUpdater;
     class MidiOutputDeviceReconnectUpdater;
 
+    /** An open input with the callback that tells its messages' port; the port goes
+        first, so that no delivery outlives the callback.
+    */
+    struct OpenInput
+    {
+        std::unique_ptr<InputCallback> callback;
+        std::unique_ptr<MidiPortSystem::InputPort> port;
+    };
+
     struct InputEntry
     {
         juce::String name;
-        std::unique_ptr<MidiPortSystem::InputPort> port;
+        OpenInput input;
     };
 
     struct OutputEntry
@@ -165,6 +184,7 @@ private:
     bool isInputOpen (const juce::String& portName) const;
     bool isOutputOpen (const juce::String& portName) const;
     void destroyRetiredPorts();
+    void deliver (const juce::String& portName, juce::MidiInput* source, const juce::MidiMessage& message);
 
     template <typename Call>
     void callListeners (Call&& call);
@@ -182,7 +202,7 @@ private:
 
     // Closed ports wait here until the poll has let go of the lock: an input's delivery
     // thread may be inside a listener that is waiting for the lock to send a reply.
-    std::vector<std::unique_ptr<MidiPortSystem::InputPort>> retiredInputs;
+    std::vector<OpenInput> retiredInputs;
     std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> retiredOutputs;
 
     juce::CriticalSection lock;

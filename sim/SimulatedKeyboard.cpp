@@ -39,8 +39,8 @@ bool SimulatedKeyboard::Settings::applyOption (const juce::String& name, const j
 {
     if (name == "--model" && (value == "25" || value == "49" || value == "61"))
         keys = value.getIntValue();
-    else if (name == "--layout" && (value == "class" || value == "private"))
-        layout = value == "class" ? Layout::classDriver : Layout::privateDriver;
+    else if (name == "--layout" && (value == "class" || value == "private" || value == "new"))
+        layout = value == "class" ? Layout::classDriver : (value == "private" ? Layout::privateDriver : Layout::newStyleNames);
     else if (name == "--firmware" && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
         firmwareVersion = value.getDoubleValue();
     else if (name == "--profile" && Timing::named (value).has_value())
@@ -154,6 +154,8 @@ juce::StringArray SimulatedKeyboard::portNames (bool inputs) const
     {
         if (settings.layout == Layout::privateDriver)
             names.add (model + " USB PORT " + juce::String (n));
+        else if (settings.layout == Layout::newStyleNames)
+            names.add (model + juce::StringArray { " MIDI", " DAW", " EDITOR" }[n - 1]);
         else
             names.add (n == 1 ? model : (inputs ? "MIDIIN" : "MIDIOUT") + juce::String (n) + " (" + model + ")");
     }
@@ -175,7 +177,7 @@ void SimulatedKeyboard::plug()
         outputIds.push_back (ports->addOutputPort (name, [this, name] (const juce::MidiMessage& m)
                                                    { receive (name, m); }));
 
-    if (settings.replyInput > 0 || settings.layout == Layout::classDriver)
+    if (settings.replyInput > 0 || settings.layout != Layout::privateDriver)
     {
         const auto reply = settings.replyInput > 0 ? settings.replyInput : 3;
         replyInputId = inputIds[(size_t) reply - 1];

@@ -22,9 +22,12 @@ class SimulatedKeyboard final : private juce::Thread
 public:
     enum class Layout
     {
-        classDriver,  // "MORELTA49", "MIDIIN2 (MORELTA49)", "MIDIIN3 (MORELTA49)", ...
-        privateDriver // "MORELTA49 USB PORT 1", "MORELTA49 USB PORT 2", ...; answers
-                      // through the private driver's capture port 3, on no listed port
+        classDriver,   // "MORELTA49", "MIDIIN2 (MORELTA49)", "MIDIIN3 (MORELTA49)", ...
+        privateDriver, // "MORELTA49 USB PORT 1", "MORELTA49 USB PORT 2", ...; answers
+                       // through the private driver's capture port 3, on no listed port
+        newStyleNames  // the class driver's ports under the names Windows can build from
+                       // the device's own jack names: "MORELTA49 MIDI", "MORELTA49 DAW",
+                       // "MORELTA49 EDITOR"; answers on the third
     };
 
     struct Timing
@@ -56,7 +59,8 @@ public:
         juce::File traceFile;
 
         /** The command-line options the demo and the headless runner share: --model,
-            --layout, --firmware, --profile and --seed, each with a value.
+            --layout (class, private or new), --firmware, --profile and --seed, each with
+            a value.
         */
         static bool isOption (const juce::String& name);
 

@@ -50,39 +50,51 @@ SimulatedKeyboard::Settings keyboardSettings (int keys, double version, Simulate
 }
 } // namespace
 
-TEST (Detection, FindsEveryModelOnBothLayoutsAndReportsModelAndVersion)
+TEST (Detection, FindsEveryModelOnEveryLayoutAndReportsModelAndVersion)
 {
+    using Layout = SimulatedKeyboard::Layout;
+
     struct Case
     {
         int keys;
-        SimulatedKeyboard::Layout layout;
+        Layout layout;
+        int replyInput; // 0: the layout's own
         int model;
         const char* port1;
         const char* port3;
+        int openInputs;
     };
 
+    // Newer-style names say nothing of which port answers: the third port is where the
+    // reply came in, wherever the keyboard sends it.
     const Case cases[] = {
-        { 25, SimulatedKeyboard::Layout::classDriver, 0, "MORELTA25", "MIDIIN3 (MORELTA25)" },
-        { 49, SimulatedKeyboard::Layout::classDriver, 1, "MORELTA49", "MIDIIN3 (MORELTA49)" },
-        { 61, SimulatedKeyboard::Layout::classDriver, 2, "MORELTA61", "MIDIIN3 (MORELTA61)" },
-        { 25, SimulatedKeyboard::Layout::privateDriver, 0, "MORELTA25 USB PORT 1", "MORELTA25 PRIVATE PORT 3" },
-        { 49, SimulatedKeyboard::Layout::privateDriver, 1, "MORELTA49 USB PORT 1", "MORELTA49 PRIVATE PORT 3" },
-        { 61, SimulatedKeyboard::Layout::privateDriver, 2, "MORELTA61 USB PORT 1", "MORELTA61 PRIVATE PORT 3" },
+        { 25, Layout::classDriver, 0, 0, "MORELTA25", "MIDIIN3 (MORELTA25)", 2 },
+        { 49, Layout::classDriver, 0, 1, "MORELTA49", "MIDIIN3 (MORELTA49)", 2 },
+        { 61, Layout::classDriver, 0, 2, "MORELTA61", "MIDIIN3 (MORELTA61)", 2 },
+        { 25, Layout::privateDriver, 0, 0, "MORELTA25 USB PORT 1", "MORELTA25 PRIVATE PORT 3", 1 },
+        { 49, Layout::privateDriver, 0, 1, "MORELTA49 USB PORT 1", "MORELTA49 PRIVATE PORT 3", 1 },
+        { 61, Layout::privateDriver, 0, 2, "MORELTA61 USB PORT 1", "MORELTA61 PRIVATE PORT 3", 1 },
+        { 25, Layout::newStyleNames, 0, 0, "MORELTA25 MIDI", "MORELTA25 EDITOR", 3 },
+        { 49, Layout::newStyleNames, 2, 1, "MORELTA49 MIDI", "MORELTA49 DAW", 3 },
+        { 61, Layout::newStyleNames, 1, 2, "MORELTA61 MIDI", "MORELTA61 MIDI", 3 },
     };
 
-    // All at once, so the test waits for one detection tick rather than six.
+    // All at once, so the test waits for one detection tick rather than nine.
     std::vector<std::unique_ptr<Rig>> rigs;
     std::vector<std::unique_ptr<SimulatedKeyboard>> keyboards;
 
     for (auto& c : cases)
     {
         rigs.push_back (std::make_unique<Rig>());
-        keyboards.push_back (std::make_unique<SimulatedKeyboard> (rigs.back()->ports, keyboardSettings (c.keys, 1.15, c.layout), rigs.back()->privateDriver));
+        auto settings = keyboardSettings (c.keys, 1.15, c.layout);
+        settings.replyInput = c.replyInput;
+        keyboards.push_back (std::make_unique<SimulatedKeyboard> (rigs.back()->ports, settings, rigs.back()->privateDriver));
     }
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return std::all_of (rigs.begin(), rigs.end(), [] (auto& r)
-                                                        { return ! r->listener.versions.empty() && r->listener.versions.back() == 1.15; }); },
+                                                        { return ! r->listener.versions.empty() && r->listener.versions.back() == 1.15
+                                                                 && r->engine->getState().port3Name.isNotEmpty(); }); },
                                   test::stepTimeoutMs));
 
     for (size_t i = 0; i < std::size (cases); ++i)
@@ -92,14 +104,15 @@ TEST (Detection, FindsEveryModelOnBothLayoutsAndReportsModelAndVersion)
         SCOPED_TRACE (c.port1);
         EXPECT_EQ (state.port1Name, c.port1);
         EXPECT_EQ (state.port3Name, c.port3);
-        EXPECT_EQ (state.usesPrivateDriver.load(), c.layout == SimulatedKeyboard::Layout::privateDriver);
+        EXPECT_EQ (state.usesPrivateDriver.load(), c.layout == Layout::privateDriver);
         EXPECT_EQ (state.model.load(), c.model);
         EXPECT_EQ (state.version.load(), 1.15);
         EXPECT_EQ (rigs[i]->listener.models.back(), c.model);
         EXPECT_EQ (rigs[i]->manager->getNumOpenOutputs(), 1);
-        EXPECT_EQ (rigs[i]->manager->getNumOpenInputs(), c.layout == SimulatedKeyboard::Layout::classDriver ? 2 : 1);
-        EXPECT_EQ (rigs[i]->manager->getNumPrivateInputs(), c.layout == SimulatedKeyboard::Layout::classDriver ? 0 : 1);
+        EXPECT_EQ (rigs[i]->manager->getNumOpenInputs(), c.openInputs);
+        EXPECT_EQ (rigs[i]->manager->getNumPrivateInputs(), c.layout == Layout::privateDriver ? 1 : 0);
         EXPECT_FALSE (rigs[i]->engine->getDetection()->isPolling());
+        EXPECT_EQ (rigs[i]->engine->checkUpdateCanStart(), ApplicationEngine::Refusal::none);
     }
 }
 
@@ -169,20 +182,31 @@ TEST (Detection, TheVersionTextRulesAndWhatIsNotAnIdentityReply)
 
 TEST (Detection, InEmergencyModeOnlyOpensThePortsAndStops)
 {
-    Rig rig;
-    rig.engine->setEmergencyMode (true);
-    SimulatedKeyboard keyboard (rig.ports, keyboardSettings (61, 1.15));
+    using Layout = SimulatedKeyboard::Layout;
 
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! rig.engine->getDetection()->isPolling(); },
-                                  test::stepTimeoutMs));
-    EXPECT_EQ (rig.manager->getNumOpenInputs(), 2);
-    EXPECT_EQ (rig.manager->getNumOpenOutputs(), 1);
-    EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
+    // In its update mode the keyboard answers nothing, so under newer-style names its
+    // first port is the output that carries its model's name.
+    const std::pair<Layout, const char*> cases[] = { { Layout::classDriver, "MORELTA61" }, { Layout::newStyleNames, "MORELTA61 MIDI" } };
 
-    test::pumpFor (100);
-    EXPECT_EQ (rig.identityRequestsSeenBy (keyboard), 0);
-    EXPECT_EQ (rig.engine->getState().version.load(), 0.0);
+    for (auto& [layout, port1] : cases)
+    {
+        SCOPED_TRACE (port1);
+        Rig rig;
+        rig.engine->setEmergencyMode (true);
+        SimulatedKeyboard keyboard (rig.ports, keyboardSettings (61, 1.15, layout));
+
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return ! rig.engine->getDetection()->isPolling(); },
+                                      test::stepTimeoutMs));
+        EXPECT_EQ (rig.engine->getState().port1Name, port1);
+        EXPECT_EQ (rig.manager->getNumOpenInputs(), layout == Layout::classDriver ? 2 : 3);
+        EXPECT_EQ (rig.manager->getNumOpenOutputs(), 1);
+        EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
+
+        test::pumpFor (100);
+        EXPECT_EQ (rig.identityRequestsSeenBy (keyboard), 0);
+        EXPECT_EQ (rig.engine->getState().version.load(), 0.0);
+    }
 }
 
 TEST (Detection, AKeyboardPluggedInLateIsFoundAndOneUnpluggedKeepsItsNames)
@@ -210,7 +234,7 @@ TEST (Detection, AKeyboardPluggedInLateIsFoundAndOneUnpluggedKeepsItsNames)
                                   { return rig.manager->getNumOpenInputs() == 2 && rig.manager->getNumOpenOutputs() == 1; }));
 }
 
-TEST (Detection, OfTwoKeyboardsTheFirstListedWins)
+TEST (Detection, OfTwoKeyboardsTheFirstListedWinsButNoUpdateOrRestoreStarts)
 {
     Rig rig;
     SimulatedKeyboard first (rig.ports, keyboardSettings (61, 1.15));
@@ -222,6 +246,34 @@ TEST (Detection, OfTwoKeyboardsTheFirstListedWins)
     EXPECT_EQ (rig.engine->getState().port1Name, "MORELTA61");
     EXPECT_EQ (rig.engine->getState().model.load(), HardwareModel::morelta61);
     EXPECT_EQ (rig.engine->getState().version.load(), 1.15);
+
+    // One would be backed up and both flashed.
+    EXPECT_EQ (rig.engine->checkUpdateCanStart(), ApplicationEngine::Refusal::severalKeyboards);
+    EXPECT_FALSE (rig.engine->beginUpdate());
+    rig.engine->setEmergencyMode (true);
+    EXPECT_EQ (rig.engine->checkUpdateCanStart(), ApplicationEngine::Refusal::severalKeyboards);
+    EXPECT_EQ (first.getLog().indexOf ("update mode"), -1);
+    EXPECT_EQ (second.getLog().indexOf ("update mode"), -1);
+
+    second.unplug();
+    EXPECT_NE (rig.engine->checkUpdateCanStart(), ApplicationEngine::Refusal::severalKeyboards);
+}
+
+TEST (Detection, CountsKeyboardsThroughTheMarksThatTellIdenticalDevicesApart)
+{
+    const std::pair<juce::StringArray, int> cases[] = {
+        { {}, 0 },
+        { { "Microsoft GS Wavetable Synth", "MORELTA49", "MIDIOUT2 (MORELTA49)", "MIDIOUT3 (MORELTA49)" }, 1 },
+        { { "MORELTA49", "MIDIOUT2 (MORELTA49)", "2- MORELTA49", "MIDIOUT2 (2- MORELTA49)" }, 2 },
+        { { "MORELTA49 MIDI", "MORELTA49 DAW", "MORELTA49 MIDI-2", "MORELTA49 DAW-2" }, 2 },
+        { { "MORELTA49", "MORELTA49" }, 2 },
+        { { "MORELTA25", "MORELTA61 USB PORT 1" }, 2 },
+        { { "MORELTA61 USB PORT 1", "MORELTA61 USB PORT 2", "MORELTA61 USB PORT 3" }, 1 },
+        { { "Morelta49 Midi", "MORELTA49 MIDI-12" }, 2 },
+    };
+
+    for (auto& [names, keyboards] : cases)
+        EXPECT_EQ (ApplicationEngine::DetectDeviceInfo::countKeyboards (names), keyboards) << names.joinIntoString (" | ");
 }
 
 TEST (Detection, KeepsEveryPortNameAsListedFromTheScanToTheOpens)
