@@ -122,7 +122,7 @@ public:
     {
     }
 
-    void sendMessageNow (const juce::MidiMessage& message) override
+    bool sendMessageNow (const juce::MidiMessage& message) override
     {
         const auto me = std::this_thread::get_id();
         Receiver receiver;
@@ -130,8 +130,8 @@ public:
         {
             const std::lock_guard<std::mutex> guard (system->mutex);
 
-            if (! port->plugged)
-                return;
+            if (! port->plugged || takeFailure (system->sendFailures, port->name))
+                return false;
 
             receiver = port->receiver;
             port->receiverCalls.push_back (me);
@@ -149,6 +149,7 @@ public:
         }
 
         system->receiverCallEnded.notify_all();
+        return true;
     }
 
     void stopBackgroundThread() override {}
@@ -238,12 +239,17 @@ int VirtualMidiPortSystem::getOpenAttempts (const juce::String& portName)
     return openAttempts[portName];
 }
 
-bool VirtualMidiPortSystem::takeOpenFailure (const juce::String& name)
+void VirtualMidiPortSystem::setSendFailures (const juce::String& portName, int count)
 {
-    ++openAttempts[name];
-    const auto it = openFailures.find (name);
+    const std::lock_guard<std::mutex> guard (mutex);
+    sendFailures[portName] = count;
+}
 
-    if (it == openFailures.end() || it->second == 0)
+bool VirtualMidiPortSystem::takeFailure (std::map<juce::String, int>& failures, const juce::String& name)
+{
+    const auto it = failures.find (name);
+
+    if (it == failures.end() || it->second == 0)
         return false;
 
     if (it->second > 0)
@@ -290,8 +296,13 @@ std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portAt (int 
     const std::lock_guard<std::mutex> guard (mutex);
 
     for (auto& [id, port] : ports)
+    {
         if (port->isInput == inputs && index-- == 0)
-            return takeOpenFailure (port->name) ? nullptr : port;
+        {
+            ++openAttempts[port->name];
+            return takeFailure (openFailures, port->name) ? nullptr : port;
+        }
+    }
 
     return nullptr;
 }

@@ -240,26 +240,51 @@ TEST_F (FirmwareSenderTest, SendsEachBlockInOrderThenReportsCompletion)
     EXPECT_EQ (sender->getBlocksSent(), 3u);
 }
 
-TEST_F (FirmwareSenderTest, AKeyboardThatVanishesMidwayStopsTheTransferAndIsReportedOnce)
+TEST (FirmwareSender, AKeyboardThatVanishesOrRefusesABlockMidwayStopsTheTransferAndIsReportedOnce)
 {
-    Device device (*ports, 5);
-    device.onWrite = [&] (const Bytes&)
+    struct Case
     {
-        if (device.writes.size() == 1)
-            juce::MessageManager::callAsync ([&]
-                                             { device.unplug(); });
+        const char* name;
+        bool refuses; // the driver refuses the third block; otherwise the port vanishes
     };
 
-    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (400), manager, &log);
-    sender->start();
+    for (auto c : { Case { "vanishes", false }, Case { "refuses a block", true } })
+    {
+        SCOPED_TRACE (c.name);
+        VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+        MidiManager::Ptr manager = new MidiManager (ports);
+        SenderLog log;
+        Device device (*ports, 5);
+        device.onWrite = [&] (const Bytes&)
+        {
+            if (c.refuses && device.writes.size() == 2)
+                ports->setSendFailures ("MORELTA49", 1); // one only: a sender that went on would be heard
+            else if (! c.refuses && device.writes.size() == 1)
+                juce::MessageManager::callAsync ([&]
+                                                 { device.unplug(); });
+        };
 
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return log.count ("Device Offline") == 1; }));
-    test::pumpFor (100);
+        FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (400), manager, &log);
+        sender->start();
 
-    EXPECT_EQ (log.count ("Device Offline"), 1);
-    EXPECT_EQ (log.count ("Completed"), 0);
-    EXPECT_LT (device.writes.size(), 400u);
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return log.count ("Device Offline") == 1; }));
+        test::pumpFor (100);
+
+        EXPECT_EQ (log.count ("Device Offline"), 1);
+        EXPECT_EQ (log.count ("Completed"), 0);
+        EXPECT_LT (device.writes.size(), 400u);
+
+        // The refused block is not counted as sent, and nothing follows it.
+        if (c.refuses)
+        {
+            EXPECT_EQ (device.writes.size(), 2u);
+            EXPECT_EQ (sender->getBlocksSent(), 2u);
+        }
+
+        sender = nullptr;
+        device.unplug();
+    }
 }
 
 TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToComeBack)
