@@ -296,13 +296,51 @@ std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portAt (int 
     return nullptr;
 }
 
+std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portWithId (int portId, bool isInput)
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    const auto it = ports.find (portId);
+
+    if (it == ports.end() || it->second->isInput != isInput)
+        return nullptr;
+
+    return takeOpenFailure (it->second->name) ? nullptr : it->second;
+}
+
+std::vector<VirtualMidiPortSystem::PortInfo> VirtualMidiPortSystem::getPorts()
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    std::vector<PortInfo> list;
+
+    for (auto& [id, port] : ports)
+        list.push_back ({ id, port->isInput, port->name });
+
+    return list;
+}
+
 juce::StringArray VirtualMidiPortSystem::getInputNames() { return namesOf (true); }
 juce::StringArray VirtualMidiPortSystem::getOutputNames() { return namesOf (false); }
 
 std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInput (int index, juce::MidiInputCallback& callback)
 {
-    auto port = portAt (index, true);
+    return openInputPort (portAt (index, true), callback);
+}
 
+std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInputWithId (int portId, juce::MidiInputCallback& callback)
+{
+    return openInputPort (portWithId (portId, true), callback);
+}
+
+std::unique_ptr<MidiPortSystem::OutputPort> VirtualMidiPortSystem::openOutputWithId (int portId)
+{
+    if (auto port = portWithId (portId, false))
+        return std::make_unique<VirtualOutputPort> (*this, port);
+
+    return {};
+}
+
+std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInputPort (std::shared_ptr<Port> port, juce::MidiInputCallback& callback)
+{
     if (port == nullptr)
         return {};
 
