@@ -245,6 +245,12 @@ void VirtualMidiPortSystem::setSendFailures (const juce::String& portName, int c
     sendFailures[portName] = count;
 }
 
+bool VirtualMidiPortSystem::takeOpenFailure (const juce::String& name)
+{
+    ++openAttempts[name];
+    return takeFailure (openFailures, name);
+}
+
 bool VirtualMidiPortSystem::takeFailure (std::map<juce::String, int>& failures, const juce::String& name)
 {
     const auto it = failures.find (name);
@@ -296,15 +302,32 @@ std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portAt (int 
     const std::lock_guard<std::mutex> guard (mutex);
 
     for (auto& [id, port] : ports)
-    {
         if (port->isInput == inputs && index-- == 0)
-        {
-            ++openAttempts[port->name];
-            return takeFailure (openFailures, port->name) ? nullptr : port;
-        }
-    }
+            return takeOpenFailure (port->name) ? nullptr : port;
 
     return nullptr;
+}
+
+std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portWithId (int portId, bool isInput)
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    const auto it = ports.find (portId);
+
+    if (it == ports.end() || it->second->isInput != isInput)
+        return nullptr;
+
+    return takeOpenFailure (it->second->name) ? nullptr : it->second;
+}
+
+std::vector<VirtualMidiPortSystem::PortInfo> VirtualMidiPortSystem::getPorts()
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    std::vector<PortInfo> list;
+
+    for (auto& [id, port] : ports)
+        list.push_back ({ id, port->isInput, port->name });
+
+    return list;
 }
 
 juce::StringArray VirtualMidiPortSystem::getInputNames() { return namesOf (true); }
@@ -312,8 +335,24 @@ juce::StringArray VirtualMidiPortSystem::getOutputNames() { return namesOf (fals
 
 std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInput (int index, juce::MidiInputCallback& callback)
 {
-    auto port = portAt (index, true);
+    return openInputPort (portAt (index, true), callback);
+}
 
+std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInputWithId (int portId, juce::MidiInputCallback& callback)
+{
+    return openInputPort (portWithId (portId, true), callback);
+}
+
+std::unique_ptr<MidiPortSystem::OutputPort> VirtualMidiPortSystem::openOutputWithId (int portId)
+{
+    if (auto port = portWithId (portId, false))
+        return std::make_unique<VirtualOutputPort> (*this, port);
+
+    return {};
+}
+
+std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInputPort (std::shared_ptr<Port> port, juce::MidiInputCallback& callback)
+{
     if (port == nullptr)
         return {};
 

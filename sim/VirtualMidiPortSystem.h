@@ -92,6 +92,25 @@ public:
 
     //==============================================================================
     // The computer's side
+
+    /** A listed port with the id that stays its own while it is plugged in, so that a
+        caller that lists the ports now and opens one later opens the same port.
+    */
+    struct PortInfo
+    {
+        int id;
+        bool isInput;
+        juce::String name;
+    };
+
+    /** Every listed port, inputs and outputs, in the order of the name lists. */
+    std::vector<PortInfo> getPorts();
+
+    /** Opens a listed port by its id; nothing when it has gone or its open fails. The
+        input is not started.
+    */
+    std::unique_ptr<InputPort> openInputWithId (int portId, juce::MidiInputCallback& callback);
+    std::unique_ptr<OutputPort> openOutputWithId (int portId);
     bool reachesHardware() const override { return false; }
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
@@ -106,6 +125,9 @@ private:
     int addPort (const juce::String& name, bool isInput, Receiver receiver);
     juce::StringArray namesOf (bool inputs);
     std::shared_ptr<Port> portAt (int index, bool inputs);
+    std::shared_ptr<Port> portWithId (int portId, bool isInput);
+    std::unique_ptr<InputPort> openInputPort (std::shared_ptr<Port> port, juce::MidiInputCallback& callback);
+    bool takeOpenFailure (const juce::String& name);
     static bool takeFailure (std::map<juce::String, int>& failures, const juce::String& name);
     void record (bool toDevice, const juce::String& portName, const juce::MidiMessage& message);
 
