@@ -4,10 +4,11 @@
 
 /** The computer's list of MIDI ports, as the port manager sees it.
 
-    The updater uses the platform's ports through JUCE; tests and the demo plug in a
-    virtual port system instead, so that a simulated keyboard can appear, vanish and
-    answer without hardware. Ports are found by name and opened by their index in the
-    list taken just before, as a platform's own MIDI API does.
+    The updater uses the platform's ports, through WinMM directly on Windows and through
+    JUCE elsewhere; tests and the demo plug in a virtual port system instead, so that a
+    simulated keyboard can appear, vanish and answer without hardware. Ports are found by
+    name and opened by their index in the list taken just before (of the same kind, on
+    the same thread), as a platform's own MIDI API does.
 */
 class MidiPortSystem : public juce::ReferenceCountedObject
 {

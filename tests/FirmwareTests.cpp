@@ -313,6 +313,32 @@ TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToCom
     EXPECT_EQ (writes[3], Bytes (1024, 2));
 }
 
+TEST_F (FirmwareSenderTest, AnEntryMessageThePortRefusesIsReportedAndNoBlockFollows)
+{
+    // Without it the keyboard never restarts, and the update would wait for ever.
+    Device device (*ports);
+    const Bytes entry { 0xF0, 0x47, 0x00, 0x2E, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 };
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3, entry), manager, &log);
+    manager->openMidiOutput ("MORELTA49");
+    ports->setSendFailures ("MORELTA49", 1);
+    sender->start();
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Device Offline") == 1; }));
+
+    // A restart that comes anyway starts no transfer.
+    device.unplug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenOutputs() == 0; }));
+    device.plug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenOutputs() == 1; }));
+    test::pumpFor (100);
+    EXPECT_TRUE (device.writes.get().empty());
+    EXPECT_EQ (log.count ("Started"), 0);
+    EXPECT_EQ (log.count ("Device Offline"), 1);
+}
+
 TEST_F (FirmwareSenderTest, OtherPortsAndReconnectsWhileSendingChangeNothing)
 {
     Device device (*ports, 2);

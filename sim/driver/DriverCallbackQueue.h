@@ -3,9 +3,12 @@
 // Winsock first: windows.h would otherwise bring in its older version.
 #include <winsock2.h>
 
-#include <mmddk.h>
-#include <mmsystem.h>
 #include <windows.h>
+
+// mmddk.h needs what mmsystem.h declares, which the lean windows.h leaves out.
+#include <mmsystem.h>
+
+#include <mmddk.h>
 
 #include <condition_variable>
 #include <deque>
