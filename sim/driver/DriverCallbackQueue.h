@@ -3,8 +3,10 @@
 // Winsock first: windows.h would otherwise bring in its older version.
 #include <winsock2.h>
 
-#include <mmddk.h>
 #include <mmsystem.h>
+
+// After mmsystem.h, whose types it uses.
+#include <mmddk.h>
 #include <windows.h>
 
 #include <condition_variable>
