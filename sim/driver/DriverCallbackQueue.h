@@ -3,11 +3,12 @@
 // Winsock first: windows.h would otherwise bring in its older version.
 #include <winsock2.h>
 
+#include <windows.h>
+
 #include <mmsystem.h>
 
 // After mmsystem.h, whose types it uses.
 #include <mmddk.h>
-#include <windows.h>
 
 #include <condition_variable>
 #include <deque>
