@@ -5,9 +5,9 @@
 
 #include <windows.h>
 
-// mmddk.h needs what mmsystem.h declares, which the lean windows.h leaves out.
 #include <mmsystem.h>
 
+// After mmsystem.h, whose types it uses.
 #include <mmddk.h>
 
 #include <condition_variable>

@@ -13,6 +13,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <utility>
 
 namespace
 {
@@ -33,8 +34,11 @@ struct Driver
     DriverLinkClient link;
 };
 
+// Not a unique_ptr: when the process ends, Windows ends the driver's threads before the
+// DLL's static destructors run, and joining them there would never return. The driver is
+// deleted on DRV_FREE, or with the process.
 std::mutex driverMutex;
-std::unique_ptr<Driver> driver;
+Driver* driver = nullptr;
 bool linkStarted = false;
 
 std::uint16_t linkPort()
@@ -64,7 +68,7 @@ Driver* running()
         driver->link.start();
     }
 
-    return driver.get();
+    return driver;
 }
 } // namespace
 
@@ -77,7 +81,7 @@ extern "C" __declspec(dllexport) LRESULT WINAPI DriverProc (DWORD_PTR id, HDRVR 
             const std::lock_guard<std::mutex> guard (driverMutex);
 
             if (driver == nullptr)
-                driver = std::make_unique<Driver> (linkPort());
+                driver = new Driver (linkPort());
 
             return 1;
         }
@@ -87,7 +91,7 @@ extern "C" __declspec(dllexport) LRESULT WINAPI DriverProc (DWORD_PTR id, HDRVR 
 
             {
                 const std::lock_guard<std::mutex> guard (driverMutex);
-                ending = std::move (driver);
+                ending.reset (std::exchange (driver, nullptr));
                 linkStarted = false;
             }
 
