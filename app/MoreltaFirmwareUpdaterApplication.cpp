@@ -1,11 +1,12 @@
 #include "app/MoreltaFirmwareUpdaterApplication.h"
 
-#include "midi/JuceMidiPortSystem.h"
 #include "resources/EmbeddedResources.h"
 
 #if JUCE_WINDOWS
 #include "midi/Win32PrivateDriverSystem.h"
+#include "midi/WinMidiPortSystem.h"
 #else
+#include "midi/JuceMidiPortSystem.h"
 #include "midi/NoPrivateDriverSystem.h"
 #endif
 
@@ -37,6 +38,17 @@ const char* const confirmRestoreText = "Put this backup back into the keyboard? 
 const char* const restoreCompleteText = "The backup was put back into the keyboard.";
 const char* const restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
 
+// On Windows the ports are WinMM's through our own code: JUCE's can hang a send for ever,
+// lose input and open another port than the one asked for.
+MidiPortSystem::Ptr makeMidiPortSystem()
+{
+#if JUCE_WINDOWS
+    return new WinMidiPortSystem();
+#else
+    return new JuceMidiPortSystem();
+#endif
+}
+
 // The maker's private USB MIDI driver exists on Windows only.
 PrivateDriverSystem::Ptr makePrivateDriverSystem()
 {
@@ -50,7 +62,7 @@ PrivateDriverSystem::Ptr makePrivateDriverSystem()
 
 MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication()
     : MoreltaFirmwareUpdaterApplication (Environment {
-        new JuceMidiPortSystem(),
+        makeMidiPortSystem(),
         juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory),
         makePrivateDriverSystem() })
 {

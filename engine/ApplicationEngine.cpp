@@ -164,7 +164,7 @@ void ApplicationEngine::finishUpdateLog (const juce::String& outcome)
     if (! updateLog.isActive())
         return;
 
-    updateLog.end (outcome, confirmedVersion);
+    updateLog.end (outcome, confirmedVersion, midiManager->describePortsForLog());
 
     // An emergency update makes no backup, but its log still gets a folder of its own.
     const auto folder = backupFolder.isNotEmpty() ? juce::File (backupFolder)

@@ -38,10 +38,14 @@ void FirmwareSysexSender::start()
 
     const auto entry = image->getEntryMessage();
 
-    // The keyboard restarts on the entry message; the blocks follow once it is back.
+    // The keyboard restarts on the entry message; the blocks follow once it is back. One
+    // that an open port refused never reached it: no restart would come to wait for.
     if (! entry.empty())
     {
-        midiManager->sendMessageToOutput (image->getPortName(), juce::MidiMessage (entry.data(), (int) entry.size()));
+        if (! midiManager->sendMessageToOutput (image->getPortName(), juce::MidiMessage (entry.data(), (int) entry.size()))
+            && midiManager->isMidiOutputOpen (image->getPortName()))
+            endWithFailedSend();
+
         return;
     }
 
@@ -53,7 +57,24 @@ void FirmwareSysexSender::start()
 void FirmwareSysexSender::startSending()
 {
     runEnded = false;
+    sendFailed = false;
+    offlineReported = false;
     startThread();
+}
+
+void FirmwareSysexSender::endWithFailedSend()
+{
+    sendFailed = true;
+    runEnded = true;
+    triggerAsyncUpdate();
+}
+
+void FirmwareSysexSender::reportOffline()
+{
+    // Once per run, whether the port vanished or refused a block first.
+    if (! offlineReported.exchange (true))
+        callListeners ([this] (Listener& l)
+                       { l.status (this, "Device Offline"); });
 }
 
 void FirmwareSysexSender::requestStop()
@@ -82,7 +103,14 @@ void FirmwareSysexSender::run()
     while (blocksSent < blockCount && ! threadShouldExit())
     {
         const auto block = image->getBlock (blocksSent);
-        midiManager->sendMessageToOutput (port, juce::MidiMessage (block.data(), (int) block.size()));
+
+        // A block the port did not take whole is not sent: the keyboard's loader would
+        // reject the image anyway, so the transfer ends here.
+        if (! midiManager->sendMessageToOutput (port, juce::MidiMessage (block.data(), (int) block.size())))
+        {
+            endWithFailedSend();
+            return;
+        }
 
         const auto sent = ++blocksSent;
         const auto value = (double) sent / (double) blockCount;
@@ -111,6 +139,8 @@ void FirmwareSysexSender::handleAsyncUpdate()
     if (progressValue.load() == 1.0)
         callListeners ([this] (Listener& l)
                        { l.status (this, "Completed"); });
+    else if (sendFailed)
+        reportOffline();
 
     if (runEnded)
         midiManager->removeListener (this);
@@ -124,8 +154,7 @@ void FirmwareSysexSender::midiOutputDeviceDisconnected (juce::StringArray names)
         return;
 
     requestStop();
-    callListeners ([this] (Listener& l)
-                   { l.status (this, "Device Offline"); });
+    reportOffline();
 }
 
 void FirmwareSysexSender::midiOutputDeviceReconnected (juce::StringArray names)

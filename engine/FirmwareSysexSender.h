@@ -24,7 +24,8 @@ public:
         virtual void progress (FirmwareSysexSender* sender, double value) = 0;
 
         /** "Started" (on the sender's thread), "Completed" or "Device Offline" (on the
-            message thread).
+            message thread; once, when the port vanished mid-transfer or refused a
+            message).
         */
         virtual void status (FirmwareSysexSender* sender, const juce::String& text) = 0;
     };
@@ -54,6 +55,8 @@ private:
     void run() override;
     void handleAsyncUpdate() override;
     void startSending();
+    void endWithFailedSend();
+    void reportOffline();
 
     template <typename Call>
     void callListeners (Call&& call);
@@ -69,6 +72,9 @@ private:
     // message thread unregisters the sender: the thread itself must never wait for the
     // message thread, which may be waiting for it.
     std::atomic<bool> runEnded { false };
+
+    // A send that the port refused ends the run as a vanished port does.
+    std::atomic<bool> sendFailed { false }, offlineReported { false };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)
 };

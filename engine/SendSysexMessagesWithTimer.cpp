@@ -40,13 +40,14 @@ void ApplicationEngine::SendSysexMessagesWithTimer::run()
         if (threadShouldExit())
             return;
 
-        if (midiManager->getNumOpenOutputs() == 0)
+        // With no open output, or one that refused the message, the keyboard lacks it:
+        // the restore cannot go on.
+        if (! midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (messages[k])))
         {
             engine->reportError (EngineError::deviceUnavailable);
             return;
         }
 
-        midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (messages[k]));
         engine->setStatus (engine->getState().status, (double) (k + 1) / (double) count);
         ThreadPause::wait (*this, pauseMs);
     }

@@ -40,7 +40,7 @@ void UpdateLog::step (int status)
     lines.add (now() + "  " + EngineStatus::nameOf (status));
 }
 
-void UpdateLog::end (const juce::String& outcome, double versionAfter)
+void UpdateLog::end (const juce::String& outcome, double versionAfter, const juce::StringArray& midiLines)
 {
     const juce::ScopedLock sl (lock);
 
@@ -49,6 +49,7 @@ void UpdateLog::end (const juce::String& outcome, double versionAfter)
 
     lines.add (now() + "  ended: " + outcome);
     lines.add ("Firmware after: " + versionText (versionAfter));
+    lines.addArray (midiLines);
     active = false;
 }
 

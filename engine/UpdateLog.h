@@ -21,8 +21,10 @@ public:
     /** Notes the step the update has entered; a step noted again is not repeated. */
     void step (int status);
 
-    /** Notes how the update ended; the version after is 0.0 when it is not known. */
-    void end (const juce::String& outcome, double versionAfter);
+    /** Notes how the update ended; the version after is 0.0 when it is not known. The
+        MIDI lines (what the port system tells of its ports and errors) close the account.
+    */
+    void end (const juce::String& outcome, double versionAfter, const juce::StringArray& midiLines = {});
 
     bool isActive() const;
     juce::String getText() const;

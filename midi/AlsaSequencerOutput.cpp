@@ -38,15 +38,23 @@ AlsaSequencerOutput::~AlsaSequencerOutput()
     snd_seq_close (sequencer);
 }
 
-void AlsaSequencerOutput::sendMessageNow (const juce::MidiMessage& message)
+bool AlsaSequencerOutput::sendMessageNow (const juce::MidiMessage& message)
 {
-    for (auto& event : events.encode (message.getRawData(), message.getRawDataSize()))
+    const auto events = encoder.encode (message.getRawData(), message.getRawDataSize());
+
+    // A message the encoder makes no event of (no bytes) has not gone out.
+    if (events.empty())
+        return false;
+
+    for (auto event : events)
     {
         snd_seq_ev_set_source (&event, (unsigned char) port);
         snd_seq_ev_set_subs (&event);
         snd_seq_ev_set_direct (&event);
 
         if (snd_seq_event_output_direct (sequencer, &event) < 0)
-            break;
+            return false;
     }
+
+    return true;
 }

@@ -14,8 +14,10 @@ public:
 
     ~AlsaSequencerOutput() override;
 
-    /** Returns once the sequencer has taken every event of the message. */
-    void sendMessageNow (const juce::MidiMessage& message) override;
+    /** Returns once the sequencer has taken every event of the message, or has refused
+        one: true only when it took them all.
+    */
+    bool sendMessageNow (const juce::MidiMessage& message) override;
 
     /** There is no background thread: every send is immediate. */
     void stopBackgroundThread() override {}
@@ -25,7 +27,7 @@ private:
 
     snd_seq_t* const sequencer;
     const int port;
-    AlsaSequencerEvents events;
+    AlsaSequencerEvents encoder;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (AlsaSequencerOutput)
 };

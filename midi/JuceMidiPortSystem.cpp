@@ -49,7 +49,12 @@ public:
     {
     }
 
-    void sendMessageNow (const juce::MidiMessage& message) override { output->sendMessageNow (message); }
+    // JUCE's send reports nothing: a message it was handed counts as sent.
+    bool sendMessageNow (const juce::MidiMessage& message) override
+    {
+        output->sendMessageNow (message);
+        return true;
+    }
     void stopBackgroundThread() override { output->stopBackgroundThread(); }
 
 private:

@@ -239,14 +239,23 @@ bool MidiManager::isOutputOpen (const juce::String& portName) const
 
 void MidiManager::openMidiInput (const juce::String& portName)
 {
+    openListedInput (portName, ports->getInputNames());
+}
+
+void MidiManager::openMidiOutput (const juce::String& portName)
+{
+    openListedOutput (portName, ports->getOutputNames());
+}
+
+// The names are the port system's list taken last: it opens by index into that list.
+void MidiManager::openListedInput (const juce::String& portName, const juce::StringArray& names)
+{
     {
         const juce::ScopedLock sl (lock);
 
         if (isInputOpen (portName))
             return;
     }
-
-    const auto names = ports->getInputNames();
 
     for (int i = 0; i < names.size(); ++i)
     {
@@ -265,7 +274,7 @@ void MidiManager::openMidiInput (const juce::String& portName)
     }
 }
 
-void MidiManager::openMidiOutput (const juce::String& portName)
+void MidiManager::openListedOutput (const juce::String& portName, const juce::StringArray& names)
 {
     {
         const juce::ScopedLock sl (lock);
@@ -273,8 +282,6 @@ void MidiManager::openMidiOutput (const juce::String& portName)
         if (isOutputOpen (portName))
             return;
     }
-
-    const auto names = ports->getOutputNames();
 
     for (int i = 0; i < names.size(); ++i)
     {
@@ -367,21 +374,34 @@ void MidiManager::destroyRetiredPorts()
 }
 
 //==============================================================================
-void MidiManager::sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message)
+bool MidiManager::sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message)
 {
     const juce::ScopedLock sl (lock);
+    bool sentToOne = false, allTookIt = true;
 
     for (auto& entry : openOutputs)
+    {
         if (entry.name == portName)
-            entry.output->sendMessageNow (message);
+        {
+            sentToOne = true;
+
+            // Every port gets the message, even after another refused it.
+            allTookIt = entry.output->sendMessageNow (message) && allTookIt;
+        }
+    }
+
+    return sentToOne && allTookIt;
 }
 
-void MidiManager::sendMessageToAllOutputs (const juce::MidiMessage& message)
+bool MidiManager::sendMessageToAllOutputs (const juce::MidiMessage& message)
 {
     const juce::ScopedLock sl (lock);
+    bool allTookIt = true;
 
     for (auto& entry : openOutputs)
-        entry.output->sendMessageNow (message);
+        allTookIt = entry.output->sendMessageNow (message) && allTookIt;
+
+    return ! openOutputs.empty() && allTookIt;
 }
 
 bool MidiManager::isMidiOutputAvailable (const juce::String& portName)
@@ -398,10 +418,15 @@ bool MidiManager::isMidiOutputOpen (const juce::String& portName)
 //==============================================================================
 void MidiManager::timerCallback()
 {
+    // Each list is taken once per pass: on Windows 11 every listing goes through the
+    // system's MIDI service and is slow.
+    const auto inputNames = ports->getInputNames();
+    const auto outputNames = ports->getOutputNames();
+
     // Reopens run without the lock, which they take only to add a port that opened:
     // sends and replies need not wait for a platform's open of a busy port.
-    reopenListed (disconnectedInputNames, inputBackoffs, ports->getInputNames(), &MidiManager::openMidiInput, &MidiManager::isInputOpen, *inputReconnectUpdater);
-    reopenListed (disconnectedOutputNames, outputBackoffs, ports->getOutputNames(), &MidiManager::openMidiOutput, &MidiManager::isOutputOpen, *outputReconnectUpdater);
+    reopenListed (disconnectedInputNames, inputBackoffs, inputNames, &MidiManager::openListedInput, &MidiManager::isInputOpen, *inputReconnectUpdater);
+    reopenListed (disconnectedOutputNames, outputBackoffs, outputNames, &MidiManager::openListedOutput, &MidiManager::isOutputOpen, *outputReconnectUpdater);
 
     {
         const juce::ScopedLock sl (lock);
@@ -413,7 +438,7 @@ void MidiManager::timerCallback()
 
         for (auto& name : openInputNames)
         {
-            if (! ports->getInputNames().contains (name))
+            if (! inputNames.contains (name))
             {
                 closeMidiInput (name);
                 disconnectedInputNames.addIfNotAlreadyThere (name);
@@ -428,7 +453,7 @@ void MidiManager::timerCallback()
 
         for (auto& name : openOutputNames)
         {
-            if (! isMidiOutputAvailable (name))
+            if (! outputNames.contains (name))
             {
                 closeMidiOutput (name);
                 disconnectedOutputNames.addIfNotAlreadyThere (name);
@@ -466,7 +491,7 @@ void MidiManager::reopenListed (juce::StringArray& disconnectedNames,
         if (now < backoff.nextAttemptMs)
             continue;
 
-        (this->*open) (name);
+        (this->*open) (name, listedNames);
 
         if ((this->*isOpen) (name))
         {

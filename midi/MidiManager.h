@@ -85,12 +85,18 @@ public:
     PrivateDriverSystem& getPrivateDriverSystem() noexcept { return *privateDrivers; }
 
     /** Sends to every open output of this name; nothing happens when there is none.
-        Returns once the platform has taken the whole message.
+        Returns once the platform has taken the whole message or refused it: true only
+        when an output of this name was open and every one of them took all of it.
     */
-    void sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message);
+    bool sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message);
 
-    /** Sends to every open output. */
-    void sendMessageToAllOutputs (const juce::MidiMessage& message);
+    /** Sends to every open output; true only when one was open and all took the whole
+        message.
+    */
+    bool sendMessageToAllOutputs (const juce::MidiMessage& message);
+
+    /** What the port system tells the update log of its ports (see MidiPortSystem). */
+    juce::StringArray describePortsForLog() { return ports->describeForLog(); }
 
     /** Whether the ports may lead to a real keyboard. */
     bool reachesHardware() const { return ports->reachesHardware(); }
@@ -169,7 +175,7 @@ private:
         int waitMs = 0;
     };
 
-    using OpenFunction = void (MidiManager::*) (const juce::String&);
+    using OpenFunction = void (MidiManager::*) (const juce::String&, const juce::StringArray&);
     using IsOpenFunction = bool (MidiManager::*) (const juce::String&) const;
 
     void timerCallback() override;
@@ -179,6 +185,8 @@ private:
                        OpenFunction open,
                        IsOpenFunction isOpen,
                        PortChangeUpdater& updater);
+    void openListedInput (const juce::String& portName, const juce::StringArray& listedNames);
+    void openListedOutput (const juce::String& portName, const juce::StringArray& listedNames);
     void closeMidiInput (const juce::String& portName);
     void closeMidiOutput (const juce::String& portName);
     bool isInputOpen (const juce::String& portName) const;

@@ -4,10 +4,11 @@
 
 /** The computer's list of MIDI ports, as the port manager sees it.
 
-    The updater uses the platform's ports through JUCE; tests and the demo plug in a
-    virtual port system instead, so that a simulated keyboard can appear, vanish and
-    answer without hardware. Ports are found by name and opened by their index in the
-    list taken just before, as a platform's own MIDI API does.
+    The updater uses the platform's ports, through WinMM directly on Windows and through
+    JUCE elsewhere; tests and the demo plug in a virtual port system instead, so that a
+    simulated keyboard can appear, vanish and answer without hardware. Ports are found by
+    name and opened by their index in the list taken just before (of the same kind, on
+    the same thread), as a platform's own MIDI API does.
 */
 class MidiPortSystem : public juce::ReferenceCountedObject
 {
@@ -36,8 +37,11 @@ public:
     public:
         virtual ~OutputPort() = default;
 
-        /** Returns once the whole message has been handed over to the port. */
-        virtual void sendMessageNow (const juce::MidiMessage& message) = 0;
+        /** Returns once the whole message has been handed over to the port, or once that
+            has failed: true only when every byte went out. A caller that counts what it
+            sent counts only what this confirmed.
+        */
+        virtual bool sendMessageNow (const juce::MidiMessage& message) = 0;
 
         /** Stops the port's background sending thread, waiting at most 5000 ms. */
         virtual void stopBackgroundThread() = 0;
@@ -50,12 +54,22 @@ public:
     */
     virtual bool reachesHardware() const { return true; }
 
+    /** What the update log tells of the ports: the MIDI stack they run on, every port
+        listed, and each error the platform's MIDI API returned; one line each. Port
+        systems that have nothing to tell give nothing. Callable from any thread.
+    */
+    virtual juce::StringArray describeForLog() { return {}; }
+
     virtual juce::StringArray getInputNames() = 0;
     virtual juce::StringArray getOutputNames() = 0;
 
-    /** Opens the input at this index of the current list; null when that fails. */
+    /** Opens the input at this index of the list most recently taken; null when that
+        fails.
+    */
     virtual std::unique_ptr<InputPort> openInput (int index, juce::MidiInputCallback& callback) = 0;
 
-    /** Opens the output at this index of the current list; null when that fails. */
+    /** Opens the output at this index of the list most recently taken; null when that
+        fails.
+    */
     virtual std::unique_ptr<OutputPort> openOutput (int index) = 0;
 };

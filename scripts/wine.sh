@@ -7,6 +7,9 @@
 #                                                running between the programs it starts,
 #                                                and ends Wine afterwards
 #   scripts/wine.sh --prefix                     prints the prefix's folder
+# Every run uses our own WinMM MIDI driver, winemorelta.drv, when the Windows build has
+# made it: its ports are those of a morelta-sim-keyboard process (none running: eight
+# empty slots each way). It is copied into the prefix whenever it changed.
 # Windows programs need an X display, even those that open no window (JUCE's message
 # loop runs on a hidden one): run them under xvfb-run where there is none.
 set -euo pipefail
@@ -21,6 +24,17 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
     wineboot --init >/dev/null 2>&1 </dev/null
     wineserver --wait
+fi
+
+driver="$root/build-windows/winemorelta.drv"
+installed="$WINEPREFIX/drive_c/windows/system32/winemorelta.drv"
+if [ -f "$driver" ] && ! cmp -s "$driver" "$installed"; then
+    cp "$driver" "$installed"
+fi
+# Wine loads wine<name>.drv for each name in this value; ours is the only one, so no other
+# driver's ports mix with the keyboard's.
+if [ -f "$installed" ] && ! grep -qs '^"Audio"="morelta"' "$WINEPREFIX/user.reg"; then
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Audio /d morelta /f >/dev/null 2>&1 </dev/null
 fi
 
 case "${1:-}" in

@@ -1,5 +1,7 @@
 #include "sim/SimulatedKeyboard.h"
 
+#include "sim/FirmwareBlockCounter.h"
+
 namespace
 {
 // The keyboard's own constants, kept apart from the updater's message code.
@@ -13,19 +15,6 @@ bool startsWith (const std::vector<juce::uint8>& bytes, std::initializer_list<in
 
     return std::equal (prefix.begin(), prefix.end(), bytes.begin(), [] (int p, juce::uint8 b)
                        { return p == b; });
-}
-
-std::optional<FirmwareStreamChecker::Image> imageOfFirstWrite (const std::vector<juce::uint8>& write)
-{
-    const auto text = juce::String::createStringFromData (write.data() + 5, (int) juce::jmin<size_t> (write.size() - 5, 15));
-
-    if (text.startsWith (":020000040804"))
-        return FirmwareStreamChecker::Image::app;
-
-    if (text.startsWith (":020000040810"))
-        return FirmwareStreamChecker::Image::assets;
-
-    return {};
 }
 } // namespace
 
@@ -641,7 +630,7 @@ void SimulatedKeyboard::restart (KeyboardFault::Point point, int delayMs)
 
 void SimulatedKeyboard::handleInUpdateMode (const Bytes& write)
 {
-    if (startsWith (write, { 0xF0, 0x47, 0x00, 0x2E, 0x70 }))
+    if (FirmwareBlockCounter::startsStream (write.data(), write.size()))
     {
         if (! stream.empty())
         {
@@ -651,7 +640,7 @@ void SimulatedKeyboard::handleInUpdateMode (const Bytes& write)
 
         stream.clear();
         streamWrites = 0;
-        streamImage = imageOfFirstWrite (write);
+        streamImage = FirmwareBlockCounter::imageOf (write.data(), write.size());
     }
     else if (stream.empty())
     {

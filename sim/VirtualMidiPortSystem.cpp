@@ -122,7 +122,7 @@ public:
     {
     }
 
-    void sendMessageNow (const juce::MidiMessage& message) override
+    bool sendMessageNow (const juce::MidiMessage& message) override
     {
         const auto me = std::this_thread::get_id();
         Receiver receiver;
@@ -130,8 +130,8 @@ public:
         {
             const std::lock_guard<std::mutex> guard (system->mutex);
 
-            if (! port->plugged)
-                return;
+            if (! port->plugged || takeFailure (system->sendFailures, port->name))
+                return false;
 
             receiver = port->receiver;
             port->receiverCalls.push_back (me);
@@ -149,6 +149,7 @@ public:
         }
 
         system->receiverCallEnded.notify_all();
+        return true;
     }
 
     void stopBackgroundThread() override {}
@@ -238,12 +239,23 @@ int VirtualMidiPortSystem::getOpenAttempts (const juce::String& portName)
     return openAttempts[portName];
 }
 
+void VirtualMidiPortSystem::setSendFailures (const juce::String& portName, int count)
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    sendFailures[portName] = count;
+}
+
 bool VirtualMidiPortSystem::takeOpenFailure (const juce::String& name)
 {
     ++openAttempts[name];
-    const auto it = openFailures.find (name);
+    return takeFailure (openFailures, name);
+}
 
-    if (it == openFailures.end() || it->second == 0)
+bool VirtualMidiPortSystem::takeFailure (std::map<juce::String, int>& failures, const juce::String& name)
+{
+    const auto it = failures.find (name);
+
+    if (it == failures.end() || it->second == 0)
         return false;
 
     if (it->second > 0)
@@ -296,13 +308,51 @@ std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portAt (int 
     return nullptr;
 }
 
+std::shared_ptr<VirtualMidiPortSystem::Port> VirtualMidiPortSystem::portWithId (int portId, bool isInput)
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    const auto it = ports.find (portId);
+
+    if (it == ports.end() || it->second->isInput != isInput)
+        return nullptr;
+
+    return takeOpenFailure (it->second->name) ? nullptr : it->second;
+}
+
+std::vector<VirtualMidiPortSystem::PortInfo> VirtualMidiPortSystem::getPorts()
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    std::vector<PortInfo> list;
+
+    for (auto& [id, port] : ports)
+        list.push_back ({ id, port->isInput, port->name });
+
+    return list;
+}
+
 juce::StringArray VirtualMidiPortSystem::getInputNames() { return namesOf (true); }
 juce::StringArray VirtualMidiPortSystem::getOutputNames() { return namesOf (false); }
 
 std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInput (int index, juce::MidiInputCallback& callback)
 {
-    auto port = portAt (index, true);
+    return openInputPort (portAt (index, true), callback);
+}
 
+std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInputWithId (int portId, juce::MidiInputCallback& callback)
+{
+    return openInputPort (portWithId (portId, true), callback);
+}
+
+std::unique_ptr<MidiPortSystem::OutputPort> VirtualMidiPortSystem::openOutputWithId (int portId)
+{
+    if (auto port = portWithId (portId, false))
+        return std::make_unique<VirtualOutputPort> (*this, port);
+
+    return {};
+}
+
+std::unique_ptr<MidiPortSystem::InputPort> VirtualMidiPortSystem::openInputPort (std::shared_ptr<Port> port, juce::MidiInputCallback& callback)
+{
     if (port == nullptr)
         return {};
 

@@ -22,7 +22,8 @@
     - once a port is removed its open handles deliver only what the device had sent
       before, and sends to it go nowhere; a port of the same name added later is a new
       port that must be opened anew;
-    - opens of a listed name can be made to fail.
+    - opens of a listed name can be made to fail, and so can sends to outputs of a name
+      (the driver refuses the message: the device's receiver never sees it).
 
     Every message in either direction can be observed with a time stamp in microseconds.
     All operations are thread-safe.
@@ -73,6 +74,11 @@ public:
     */
     void setOpenFailures (const juce::String& portName, int count);
 
+    /** The next `count` sends to outputs of this name fail; -1 makes every send fail
+        until this is called again with 0. Callable from a receiver.
+    */
+    void setSendFailures (const juce::String& portName, int count);
+
     /** How many times the computer has tried to open a port of this name. */
     int getOpenAttempts (const juce::String& portName);
 
@@ -86,6 +92,25 @@ public:
 
     //==============================================================================
     // The computer's side
+
+    /** A listed port with the id that stays its own while it is plugged in, so that a
+        caller that lists the ports now and opens one later opens the same port.
+    */
+    struct PortInfo
+    {
+        int id;
+        bool isInput;
+        juce::String name;
+    };
+
+    /** Every listed port, inputs and outputs, in the order of the name lists. */
+    std::vector<PortInfo> getPorts();
+
+    /** Opens a listed port by its id; nothing when it has gone or its open fails. The
+        input is not started.
+    */
+    std::unique_ptr<InputPort> openInputWithId (int portId, juce::MidiInputCallback& callback);
+    std::unique_ptr<OutputPort> openOutputWithId (int portId);
     bool reachesHardware() const override { return false; }
     juce::StringArray getInputNames() override;
     juce::StringArray getOutputNames() override;
@@ -100,13 +125,16 @@ private:
     int addPort (const juce::String& name, bool isInput, Receiver receiver);
     juce::StringArray namesOf (bool inputs);
     std::shared_ptr<Port> portAt (int index, bool inputs);
+    std::shared_ptr<Port> portWithId (int portId, bool isInput);
+    std::unique_ptr<InputPort> openInputPort (std::shared_ptr<Port> port, juce::MidiInputCallback& callback);
     bool takeOpenFailure (const juce::String& name);
+    static bool takeFailure (std::map<juce::String, int>& failures, const juce::String& name);
     void record (bool toDevice, const juce::String& portName, const juce::MidiMessage& message);
 
     std::mutex mutex;
     std::condition_variable receiverCallEnded;
     std::map<int, std::shared_ptr<Port>> ports;
-    std::map<juce::String, int> openFailures, openAttempts;
+    std::map<juce::String, int> openFailures, sendFailures, openAttempts;
     int nextPortId = 1;
 
     std::mutex observerMutex;

@@ -520,6 +520,25 @@ TEST (Restore, AnUnplugDuringTheRestoreEndsItAsUnavailableWithTheRestUnsent)
     EXPECT_LT (sent, 14 + 12352);
 }
 
+TEST (Restore, AMessageThePortRefusesEndsItAsUnavailableWithTheRestUnsent)
+{
+    Rig rig (keyboardSettings (49));
+    auto& state = rig.engine->getState();
+    state.globals.assign (14, { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x05, 0x12, 1, 2, 3, 4, 0xF7 });
+
+    // Only the first: a restore that went on would be heard by the keyboard.
+    rig.ports->setSendFailures (rig.keyboard->getModelName(), 1);
+    rig.engine->setStatus (EngineStatus::restoringGlobals, 0.0);
+    rig.engine->postStepMessage();
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.listener.errors.empty(); }));
+    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
+    test::pumpFor (50);
+    EXPECT_EQ (rig.sentToKeyboard.load(), 0);
+    EXPECT_FALSE (rig.engine->isBusy());
+}
+
 TEST (Restore, WithoutAll32PresetsNothingIsSentAndTheUpdateStops)
 {
     Rig rig (keyboardSettings (49));

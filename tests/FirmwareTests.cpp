@@ -240,26 +240,51 @@ TEST_F (FirmwareSenderTest, SendsEachBlockInOrderThenReportsCompletion)
     EXPECT_EQ (sender->getBlocksSent(), 3u);
 }
 
-TEST_F (FirmwareSenderTest, AKeyboardThatVanishesMidwayStopsTheTransferAndIsReportedOnce)
+TEST (FirmwareSender, AKeyboardThatVanishesOrRefusesABlockMidwayStopsTheTransferAndIsReportedOnce)
 {
-    Device device (*ports, 5);
-    device.onWrite = [&] (const Bytes&)
+    struct Case
     {
-        if (device.writes.size() == 1)
-            juce::MessageManager::callAsync ([&]
-                                             { device.unplug(); });
+        const char* name;
+        bool refuses; // the driver refuses the third block; otherwise the port vanishes
     };
 
-    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (400), manager, &log);
-    sender->start();
+    for (auto c : { Case { "vanishes", false }, Case { "refuses a block", true } })
+    {
+        SCOPED_TRACE (c.name);
+        VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+        MidiManager::Ptr manager = new MidiManager (ports);
+        SenderLog log;
+        Device device (*ports, 5);
+        device.onWrite = [&] (const Bytes&)
+        {
+            if (c.refuses && device.writes.size() == 2)
+                ports->setSendFailures ("MORELTA49", 1); // one only: a sender that went on would be heard
+            else if (! c.refuses && device.writes.size() == 1)
+                juce::MessageManager::callAsync ([&]
+                                                 { device.unplug(); });
+        };
 
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return log.count ("Device Offline") == 1; }));
-    test::pumpFor (100);
+        FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (400), manager, &log);
+        sender->start();
 
-    EXPECT_EQ (log.count ("Device Offline"), 1);
-    EXPECT_EQ (log.count ("Completed"), 0);
-    EXPECT_LT (device.writes.size(), 400u);
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return log.count ("Device Offline") == 1; }));
+        test::pumpFor (100);
+
+        EXPECT_EQ (log.count ("Device Offline"), 1);
+        EXPECT_EQ (log.count ("Completed"), 0);
+        EXPECT_LT (device.writes.size(), 400u);
+
+        // The refused block is not counted as sent, and nothing follows it.
+        if (c.refuses)
+        {
+            EXPECT_EQ (device.writes.size(), 2u);
+            EXPECT_EQ (sender->getBlocksSent(), 2u);
+        }
+
+        sender = nullptr;
+        device.unplug();
+    }
 }
 
 TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToComeBack)
@@ -286,6 +311,32 @@ TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToCom
     ASSERT_EQ (writes.size(), 4u);
     EXPECT_EQ (writes[0], entry);
     EXPECT_EQ (writes[3], Bytes (1024, 2));
+}
+
+TEST_F (FirmwareSenderTest, AnEntryMessageThePortRefusesIsReportedAndNoBlockFollows)
+{
+    // Without it the keyboard never restarts, and the update would wait for ever.
+    Device device (*ports);
+    const Bytes entry { 0xF0, 0x47, 0x00, 0x2E, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 };
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3, entry), manager, &log);
+    manager->openMidiOutput ("MORELTA49");
+    ports->setSendFailures ("MORELTA49", 1);
+    sender->start();
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return log.count ("Device Offline") == 1; }));
+
+    // A restart that comes anyway starts no transfer.
+    device.unplug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenOutputs() == 0; }));
+    device.plug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenOutputs() == 1; }));
+    test::pumpFor (100);
+    EXPECT_TRUE (device.writes.get().empty());
+    EXPECT_EQ (log.count ("Started"), 0);
+    EXPECT_EQ (log.count ("Device Offline"), 1);
 }
 
 TEST_F (FirmwareSenderTest, OtherPortsAndReconnectsWhileSendingChangeNothing)

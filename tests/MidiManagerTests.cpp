@@ -91,9 +91,16 @@ TEST_F (MidiManagerTest, TwoPortsOfOneNameAreBothOpenedSentToAndHeardFrom)
     EXPECT_EQ (manager->getNumOpenInputs(), 2);
     EXPECT_EQ (manager->getNumOpenOutputs(), 2);
 
-    manager->sendMessageToOutput ("MORELTA49", test::sysex ({ 0xF0, 0x01, 0xF7 }));
+    EXPECT_TRUE (manager->sendMessageToOutput ("MORELTA49", test::sysex ({ 0xF0, 0x01, 0xF7 })));
     EXPECT_EQ (a.received.size(), 1u);
     EXPECT_EQ (b.received.size(), 1u);
+
+    // One port refuses the next message: the send says so, and the other still gets it.
+    ports->setSendFailures ("MORELTA49", 1);
+    EXPECT_FALSE (manager->sendMessageToOutput ("MORELTA49", test::sysex ({ 0xF0, 0x02, 0xF7 })));
+    EXPECT_EQ (a.received.size() + b.received.size(), 3u);
+    EXPECT_TRUE (manager->sendMessageToAllOutputs (test::sysex ({ 0xF0, 0x03, 0xF7 })));
+    EXPECT_EQ (a.received.size() + b.received.size(), 5u);
 
     a.send (1);
     b.send (2);
@@ -130,7 +137,9 @@ TEST_F (MidiManagerTest, NamesMatchExactlyAndUnknownNamesAreIgnored)
     EXPECT_EQ (manager->getNumOpenInputs(), 0);
     EXPECT_EQ (manager->getNumOpenOutputs(), 0);
 
-    manager->sendMessageToOutput ("morelta49", juce::MidiMessage::noteOn (1, 1, (juce::uint8) 1));
+    // Sent nowhere is not sent.
+    EXPECT_FALSE (manager->sendMessageToOutput ("morelta49", juce::MidiMessage::noteOn (1, 1, (juce::uint8) 1)));
+    EXPECT_FALSE (manager->sendMessageToAllOutputs (juce::MidiMessage::noteOn (1, 1, (juce::uint8) 1)));
     EXPECT_EQ (keys.received.size(), 0u);
 }
 
@@ -163,6 +172,63 @@ TEST_F (MidiManagerTest, UnpluggingClosesThePortsAndPluggingBackReopensThem)
     EXPECT_TRUE (test::pumpUntil ([&]
                                   { return listener.received.size() == 1; }));
     EXPECT_EQ (keys.received.size(), 1u);
+}
+
+TEST (MidiManager, EachPollPassListsEachKindOfPortOnce)
+{
+    // On Windows 11 each listing goes through the system's MIDI service and is slow.
+    struct CountingPortSystem final : public MidiPortSystem
+    {
+        juce::StringArray getInputNames() override { return listed ('i', inner->getInputNames()); }
+        juce::StringArray getOutputNames() override { return listed ('o', inner->getOutputNames()); }
+        std::unique_ptr<InputPort> openInput (int index, juce::MidiInputCallback& callback) override { return inner->openInput (index, callback); }
+        std::unique_ptr<OutputPort> openOutput (int index) override { return inner->openOutput (index); }
+
+        juce::StringArray listed (char kind, const juce::StringArray& names)
+        {
+            const std::lock_guard<std::mutex> guard (mutex);
+            listings += kind;
+            return names;
+        }
+
+        std::string takeListings()
+        {
+            const std::lock_guard<std::mutex> guard (mutex);
+            return std::exchange (listings, {});
+        }
+
+        VirtualMidiPortSystem::Ptr inner = new VirtualMidiPortSystem();
+        std::mutex mutex;
+        std::string listings;
+    };
+
+    juce::ReferenceCountedObjectPtr<CountingPortSystem> ports = new CountingPortSystem();
+    MidiManager::Ptr manager = new MidiManager (ports.get());
+    Device one (*ports->inner, "MORELTA49"), three (*ports->inner, "MIDIIN3 (MORELTA49)");
+    manager->openMidiInput ("MORELTA49");
+    manager->openMidiInput ("MIDIIN3 (MORELTA49)");
+    manager->openMidiOutput ("MORELTA49");
+
+    // With every port open, then while one is away and when it is reopened.
+    ports->takeListings();
+    test::pumpFor (200);
+    three.unplug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenInputs() == 1; }));
+    three.plug();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenInputs() == 2; }));
+    test::pumpFor (100);
+
+    const auto listings = ports->takeListings();
+    const auto passes = listings.size() / 2;
+    EXPECT_GE (passes, 2u);
+    std::string onePerPass;
+
+    for (size_t i = 0; i < passes; ++i)
+        onePerPass += "io";
+
+    EXPECT_EQ (listings, onePerPass);
 }
 
 TEST_F (MidiManagerTest, PortsThatVanishBeforeTheNotificationIsDeliveredArriveInOneCall)
