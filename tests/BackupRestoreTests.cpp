@@ -7,6 +7,7 @@
 
 #if ! JUCE_WINDOWS
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 using test::Bytes;
@@ -679,6 +680,9 @@ TEST (BackupFolderReader, FilesThatAreNotOrdinaryFilesAreRefusedWithoutBeingRead
                                                                      { return mkfifo (f.getFullPathName().toRawUTF8(), 0600) == 0; }) },
         { "Manifest.json", "Manifest.json is not a file", replaceBy ([] (const juce::File& f)
                                                                      { return mkfifo (f.getFullPathName().toRawUTF8(), 0600) == 0; }) },
+        // A huge file (sparse: it takes no room on disk) is read no further than its bound.
+        { "Preset_5.syx", "Preset_5.syx is larger than such a file can be", [] (const juce::File& f)
+          { return truncate (f.getFullPathName().toRawUTF8(), (off_t) 1 << 34) == 0; } },
         // Unreadable (only where the permissions hold: not for root).
         { "Preset_2.syx", "Preset_2.syx cannot be read", [] (const juce::File& f)
           { return chmod (f.getFullPathName().toRawUTF8(), 0) == 0 && ! juce::FileInputStream (f).openedOk(); } },
