@@ -32,6 +32,13 @@ const char* const notConfirmedText = "The keyboard did not come back with the ne
 const char* const backupIsSafeText = "They are safe in the backup folder:\n";
 const char* const emergencyUpdateNextText = "Next, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
 const char* const offerAfterEmergencyText = "When it is done, the updater offers to put your settings and presets back.";
+const char* const emergencyNotConfirmedText = "The keyboard did not come back with the new firmware.";
+const char* const transferStoppedText = "The firmware transfer stopped before the keyboard had all of it, so your settings and presets were not put back.";
+const char* const emergencyTransferStoppedText = "The firmware transfer stopped before the keyboard had all of it.";
+const char* const tryAgainText = "Press Try again to send the firmware again as soon as the keyboard is connected: it usually waits for it in its update mode.";
+const char* const restoreAfterTryText = " Once the keyboard runs the new firmware, your settings and presets are put back.";
+const char* const emergencyIfNotText = "If that does not help, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
+const char* const tryAgainButtonText = "Try again";
 const char* const offerBackupText = "The keyboard now runs the new firmware, with its factory settings and presets. A backup of your own was found:\n";
 const char* const putBackNowText = "\nPut it back into the keyboard now?";
 const char* const confirmRestoreText = "Put this backup back into the keyboard? Its global settings and presets replace those on the keyboard.\n";
@@ -64,7 +71,8 @@ MoreltaFirmwareUpdaterApplication::MoreltaFirmwareUpdaterApplication()
     : MoreltaFirmwareUpdaterApplication (Environment {
         makeMidiPortSystem(),
         juce::File::getSpecialLocation (juce::File::commonApplicationDataDirectory),
-        makePrivateDriverSystem() })
+        makePrivateDriverSystem(),
+        DesktopSession::createForPlatform() })
 {
 }
 
@@ -79,6 +87,13 @@ MoreltaFirmwareUpdaterApplication::~MoreltaFirmwareUpdaterApplication()
     wineRepaintPump.reset();
     commandManager.reset();
     engine = nullptr;
+
+    // The engine's listeners go after it, the window after the session lets go of it.
+    sessionGuard.reset();
+
+    if (desktopSession != nullptr)
+        desktopSession->attach (nullptr);
+
     mainWindow = nullptr;
     midiManager = nullptr;
     defaultLook.reset();
@@ -110,6 +125,11 @@ void MoreltaFirmwareUpdaterApplication::initialise (const juce::String&)
     MainWindowComponent::Ptr component = new MainWindowComponent (*commandManager, EmbeddedResources::firmwareIsPlaceholder);
     engine->addListener (component.get());
     mainWindow = new MainWindow (component);
+
+    desktopSession = environment.desktopSession != nullptr ? environment.desktopSession : DesktopSession::Ptr (new NoDesktopSession());
+    desktopSession->attach (mainWindow.get());
+    sessionGuard = std::make_unique<UpdateSessionGuard> (desktopSession);
+    engine->addListener (sessionGuard.get());
     wineRepaintPump = std::make_unique<WineRepaintPump>();
 
     // The window is on screen before the lock alert comes up.
@@ -157,7 +177,7 @@ void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
     if (status != EngineStatus::completed)
         return;
 
-    const auto wasEmergencyUpdate = emergencyMode && ! restoringBackup;
+    const auto wasEmergencyUpdate = (emergencyMode || tryingEmergencyAgain) && ! restoringBackup;
     endUpdate (restoringBackup ? restoreCompleteText : updateCompleteText);
 
     // Asked once the engine is idle again, after this notification.
@@ -176,6 +196,12 @@ void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
         return;
     }
 
+    if (engine->canTryAgain())
+    {
+        endUpdate (tryAgainAlertText (error), true);
+        return;
+    }
+
     if (error == EngineError::firmwareNotConfirmed)
     {
         const auto folder = engine->getLastBackupFolder();
@@ -185,6 +211,37 @@ void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
     }
 
     endUpdate (error == EngineError::backupDataError ? backupErrorText : updateAbortedText);
+}
+
+juce::String MoreltaFirmwareUpdaterApplication::tryAgainAlertText (int error) const
+{
+    const auto emergency = engine->tryAgainIsEmergency();
+    const auto folder = engine->getLastBackupFolder();
+    const auto notConfirmed = error == EngineError::firmwareNotConfirmed;
+
+    juce::String text (emergency ? (notConfirmed ? emergencyNotConfirmedText : emergencyTransferStoppedText)
+                                 : (notConfirmed ? notConfirmedText : transferStoppedText));
+
+    if (! emergency && folder.isNotEmpty())
+        text << " " << backupIsSafeText << folder;
+
+    text << "\n"
+         << tryAgainText << (emergency ? "" : restoreAfterTryText) << "\n"
+         << emergencyIfNotText;
+
+    if (! emergency && folder.isNotEmpty())
+        text << " " << offerAfterEmergencyText;
+
+    return text;
+}
+
+void MoreltaFirmwareUpdaterApplication::tryAgain()
+{
+    // The emergency update tried again offers the newest backup when it is done, too.
+    const auto emergency = engine->tryAgainIsEmergency();
+
+    if (engine->tryAgain())
+        tryingEmergencyAgain = emergency;
 }
 
 void MoreltaFirmwareUpdaterApplication::getAllCommands (juce::Array<juce::CommandID>& commands)
@@ -294,10 +351,15 @@ void MoreltaFirmwareUpdaterApplication::restoreBackup (const BackupFolder& backu
         restoringBackup = true;
 }
 
-void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText)
+void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText, bool offeringTryAgain)
 {
-    showWarning (alertText);
+    if (offeringTryAgain)
+        offerTryAgain (alertText);
+    else
+        showWarning (alertText);
+
     restoringBackup = false;
+    tryingEmergencyAgain = false;
     emergencyMode = false;
     engine->setEmergencyMode (false);
 }
@@ -310,6 +372,21 @@ bool MoreltaFirmwareUpdaterApplication::askOkCancel (const juce::String& text)
 void MoreltaFirmwareUpdaterApplication::showWarning (const juce::String& text)
 {
     juce::NativeMessageBox::showMessageBoxAsync (juce::MessageBoxIconType::WarningIcon, alertTitle, text);
+}
+
+void MoreltaFirmwareUpdaterApplication::offerTryAgain (const juce::String& text)
+{
+    const auto options = juce::MessageBoxOptions()
+                             .withIconType (juce::MessageBoxIconType::WarningIcon)
+                             .withTitle (alertTitle)
+                             .withMessage (text)
+                             .withButton (tryAgainButtonText)
+                             .withButton ("OK");
+
+    juce::NativeMessageBox::showAsync (options, [weakThis = juce::WeakReference<MoreltaFirmwareUpdaterApplication> (this)] (int button)
+                                       {
+                                           if (weakThis != nullptr && button == 0)
+                                               weakThis->tryAgain(); });
 }
 
 void MoreltaFirmwareUpdaterApplication::quitApplication()

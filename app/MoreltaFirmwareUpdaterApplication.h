@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ApplicationCommandIDs.h"
+#include "app/UpdateSessionGuard.h"
 #include "engine/ApplicationEngine.h"
 #include "platform/ExclusiveFileLock.h"
 #include "platform/FontSubstitutingLook.h"
@@ -29,6 +30,9 @@ public:
 
         /** The maker's private USB MIDI driver, as the machine has it; null: none. */
         PrivateDriverSystem::Ptr privateDrivers = nullptr;
+
+        /** The desktop session the window lives in; null: the platform's. */
+        DesktopSession::Ptr desktopSession = nullptr;
     };
 
     /** The platform's MIDI ports and folders. */
@@ -70,6 +74,7 @@ public:
     bool isEmergencyMode() const noexcept { return emergencyMode; }
     bool holdsCompanionLock() const noexcept { return lockFile.isHeld(); }
     MainWindow* getMainWindow() const noexcept { return mainWindow.get(); }
+    DesktopSession* getDesktopSession() const noexcept { return desktopSession.get(); }
     juce::ApplicationCommandManager* getCommandManager() const noexcept { return commandManager.get(); }
 
 protected:
@@ -81,10 +86,19 @@ protected:
     /** A non-modal box with the warning icon and one button. */
     virtual void showWarning (const juce::String& text);
 
+    /** A non-modal box with the warning icon and the buttons "Try again" and OK;
+        "Try again" calls tryAgain.
+    */
+    virtual void offerTryAgain (const juce::String& text);
+
+    /** Sends the failed update's firmware again, as the user asked. */
+    void tryAgain();
+
     virtual void quitApplication();
 
 private:
-    void endUpdate (const juce::String& alertText);
+    void endUpdate (const juce::String& alertText, bool offeringTryAgain = false);
+    juce::String tryAgainAlertText (int error) const;
     void performUpdate();
     void restoreDroppedFolder();
     void offerNewestBackup();
@@ -99,8 +113,14 @@ private:
     ApplicationEngine::Ptr engine;
     std::unique_ptr<juce::ApplicationCommandManager> commandManager;
     ExclusiveFileLock lockFile;
+
+    // The session does not end, and the taskbar shows the progress, while an update runs.
+    DesktopSession::Ptr desktopSession;
+    std::unique_ptr<UpdateSessionGuard> sessionGuard;
+
     bool emergencyMode = false;
     bool restoringBackup = false;
+    bool tryingEmergencyAgain = false;
 
     // Only in Wine: without it the window would never show a change.
     std::unique_ptr<WineRepaintPump> wineRepaintPump;

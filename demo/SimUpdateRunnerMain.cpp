@@ -27,6 +27,9 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --data-dir DIR            the user data folder the backups go under (a new temporary one)
   --trace FILE              write the keyboard's traffic as JSON Lines
   --restore-backup DIR      put this backup folder back into the keyboard instead of updating it
+  --try-again N             answer "Try again" to a failed update up to N times (0)
+  --wait-bounds E,S,R       milliseconds before a wait explains itself: for the update mode,
+                            the silent restart, the port's return (15000,30000,60000)
   --timeout SECONDS         give up after this long (1800)
   --help                    this text
 )";
@@ -37,6 +40,8 @@ struct Options
     bool emergency = false;
     juce::File dataDir, backupToRestore;
     int timeoutSeconds = 1800;
+    int tryAgain = 0;
+    RestartWaitWatch::Bounds waitBounds;
 };
 
 std::optional<Options> parse (const juce::StringArray& args, juce::String& problem)
@@ -68,6 +73,14 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.keyboard.traceFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         else if (a == "--timeout" && takesValue() && value.containsOnly ("0123456789"))
             o.timeoutSeconds = value.getIntValue();
+        else if (a == "--try-again" && takesValue() && value.containsOnly ("0123456789"))
+            o.tryAgain = value.getIntValue();
+        else if (a == "--wait-bounds" && takesValue() && value.containsOnly ("0123456789,")
+                 && juce::StringArray::fromTokens (value, ",", {}).size() == 3)
+        {
+            const auto bounds = juce::StringArray::fromTokens (value, ",", {});
+            o.waitBounds = { bounds[0].getIntValue(), bounds[1].getIntValue(), bounds[2].getIntValue() };
+        }
         else
         {
             problem = "cannot use '" + args.joinIntoString (" ", flagIndex, i - flagIndex + 1) + "'";
@@ -107,6 +120,12 @@ public:
     void firmwareVersionChanged (double) override {}
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
+
+    void waitNoticeChanged (int notice) override
+    {
+        if (notice != WaitNotice::none)
+            std::cout << juce::String (seconds(), 3) << " s  waiting too long: " << WaitNotice::nameOf (notice) << std::endl;
+    }
 
     double seconds() const { return (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0; }
 
@@ -171,6 +190,7 @@ int main (int argc, char** argv)
                                        ++*answersOnListedPorts; });
 
     engine->setUserDataFolder (options->dataDir);
+    engine->setWaitBounds (options->waitBounds);
     engine->setEmergencyMode (options->emergency);
 
     auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard, privateDriver);
@@ -216,10 +236,22 @@ int main (int argc, char** argv)
         return fail ("the updater refused to start the update");
     }
 
+    // As the user would: "Try again" in the alert, up to so many times.
+    auto triesLeft = options->tryAgain;
+
     const auto ended = runUntil ([&]
                                  {
                                      if (backupFolder.isEmpty())
                                          backupFolder = engine->getBackupFolder();
+
+                                     if (reporter.error >= 0 && triesLeft > 0 && engine->canTryAgain())
+                                     {
+                                         --triesLeft;
+                                         std::cout << juce::String (reporter.seconds(), 3) << " s  try again" << std::endl;
+
+                                         if (engine->tryAgain())
+                                             reporter.error = -1;
+                                     }
 
                                      return reporter.error >= 0 || (reporter.completed && ! engine->isBusy()); },
                                  options->timeoutSeconds);

@@ -39,6 +39,31 @@ struct ApplicationEngine::WorkerReport final : public juce::Message
 };
 
 //==============================================================================
+namespace
+{
+/** Tells every listener that a wait for the keyboard explains itself, or no longer. */
+class WaitNoticeUpdater final : public ListenerUpdater
+{
+public:
+    WaitNoticeUpdater (juce::ListenerList<ApplicationEngine::Listener>& l, int n)
+        : listeners (l)
+        , notice (n)
+    {
+    }
+
+    void deliver() override
+    {
+        listeners.call ([this] (ApplicationEngine::Listener& l)
+                        { l.waitNoticeChanged (notice); });
+    }
+
+private:
+    juce::ListenerList<ApplicationEngine::Listener>& listeners;
+    const int notice;
+};
+} // namespace
+
+//==============================================================================
 ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
     : midiManager (std::move (manager))
     , userDataFolder (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory))
@@ -60,11 +85,27 @@ ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
         },
         [this]
         { reportError (EngineError::deviceUnavailable); });
+
+    waitWatch = std::make_unique<RestartWaitWatch> (RestartWaitWatch::Callbacks {
+        [this]
+        { return currentWait(); },
+        [this]
+        { return midiManager->isMidiOutputAvailable (state->port1Name); },
+        [this] (int notice)
+        {
+            if (notice != WaitNotice::none)
+                updateLog.note (juce::String ("waiting too long: ") + WaitNotice::nameOf (notice));
+
+            queueUpdate (new WaitNoticeUpdater (listeners, notice), juce::sendNotificationAsync);
+        },
+        [this]
+        { askWhatTheKeyboardRuns(); } });
 }
 
 ApplicationEngine::~ApplicationEngine()
 {
     // Every worker goes before the state it writes into.
+    waitWatch.reset();
     portWatch.reset();
     midiManager->removeListener (this);
     senders.clear();
@@ -146,6 +187,35 @@ void ApplicationEngine::stopUpdate (int code)
         sender->requestStop();
 
     finishUpdateLog (juce::String ("error: ") + EngineError::nameOf (code));
+
+    // Failed once the keyboard was sent on its way to the new firmware: it waits in its
+    // update mode, usually, and the user data is still here; the user may try again.
+    // A failure in the restore is not one of these: the keyboard runs the new firmware.
+    const int s = state->status;
+    const auto inTransfer = s == EngineStatus::startingEmergencyUpdate || (s >= EngineStatus::erasingFirmware && s <= EngineStatus::waitingForReboot);
+
+    if (firmwareSent && inTransfer)
+    {
+        Retry next;
+
+        {
+            const juce::ScopedLock sl (state->userDataLock);
+            next.globals = state->globals;
+            next.presets = state->presets;
+        }
+
+        next.versionBefore = tryingAgain && retry.has_value() ? retry->versionBefore : state->version.load();
+        next.backupFolder = backupFolder;
+        next.logFolder = logFolder;
+        next.emergency = transferOnly;
+        next.tries = tryingAgain && retry.has_value() ? retry->tries + 1 : 1;
+        retry = std::move (next);
+    }
+    else
+    {
+        retry.reset();
+    }
+
     queueUpdate (new ErrorUpdater (listeners, code), juce::sendNotificationAsync);
     const auto versionIsStale = firmwareSent;
     reset (true);
@@ -166,10 +236,14 @@ void ApplicationEngine::finishUpdateLog (const juce::String& outcome)
 
     updateLog.end (outcome, confirmedVersion, midiManager->describePortsForLog());
 
-    // An emergency update makes no backup, but its log still gets a folder of its own.
-    const auto folder = backupFolder.isNotEmpty() ? juce::File (backupFolder)
-                                                  : BackupFolder::modelFolder (userDataFolder, state->model).getChildFile (BackupFolder::folderName (juce::Time::getCurrentTime()));
-    updateLog.writeTo (folder);
+    // An emergency update makes no backup, but its log still gets a folder of its own,
+    // where each try of it goes too.
+    if (backupFolder.isNotEmpty())
+        logFolder = juce::File (backupFolder);
+    else if (logFolder == juce::File())
+        logFolder = BackupFolder::modelFolder (userDataFolder, state->model).getChildFile (BackupFolder::folderName (juce::Time::getCurrentTime()));
+
+    updateLog.writeTo (logFolder);
 }
 
 void ApplicationEngine::reset (bool restartDetection)
@@ -199,6 +273,9 @@ void ApplicationEngine::reset (bool restartDetection)
     presetRetriever.reset();
     confirmation.reset();
     restoreAdaptation.reset();
+    tryingAgain = false;
+    transferOnly = false;
+    logFolder = juce::File();
     firmwareSent = false;
     confirmedVersion = 0.0;
 
@@ -207,7 +284,7 @@ void ApplicationEngine::reset (bool restartDetection)
     ++resetCount;
 
     backupFolder = {};
-    timerResolution.reset();
+    updateScope.reset();
     setStatus (EngineStatus::idle, 0.0);
 }
 
@@ -255,7 +332,7 @@ void ApplicationEngine::completeStep (int completedStatus)
         }
 
         case EngineStatus::waitingForReboot:
-            setStatus (state->emergencyMode ? EngineStatus::completed : EngineStatus::restoringGlobals, 0.0);
+            setStatus (state->emergencyMode || transferOnly ? EngineStatus::completed : EngineStatus::restoringGlobals, 0.0);
             break;
 
         case EngineStatus::restoringGlobals:
@@ -280,6 +357,7 @@ void ApplicationEngine::completeStep (int completedStatus)
         }
 
         finishUpdateLog ("completed");
+        retry.reset();
     }
 
     postStepMessage();
@@ -367,8 +445,10 @@ bool ApplicationEngine::beginUpdate()
         return false;
 
     reset (false);
-    timerResolution = std::make_unique<ScopedTimerResolution>();
+    retry.reset();
+    updateScope = std::make_unique<UpdateScope>();
     const bool emergency = state->emergencyMode;
+    transferOnly = emergency;
     updateLog.begin (emergency, state->model, state->version);
     state->status = emergency ? EngineStatus::startingEmergencyUpdate : EngineStatus::backingUpGlobals;
     postStepMessage();
@@ -396,6 +476,7 @@ juce::String ApplicationEngine::beginBackupRestore (const BackupFolder& backup)
 
     const auto adapt = RestorePlan::needsAdaptation (backup.firmwareVersion(), state->version);
     reset (false);
+    retry.reset();
 
     {
         const juce::ScopedLock sl (state->userDataLock);
@@ -404,10 +485,74 @@ juce::String ApplicationEngine::beginBackupRestore (const BackupFolder& backup)
     }
 
     restoreAdaptation = adapt;
-    timerResolution = std::make_unique<ScopedTimerResolution>();
+    updateScope = std::make_unique<UpdateScope>();
     setStatus (EngineStatus::restoringGlobals, 0.0);
     postStepMessage();
     return {};
+}
+
+bool ApplicationEngine::canTryAgain() const
+{
+    return retry.has_value() && ! isBusy();
+}
+
+bool ApplicationEngine::tryAgain()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    if (! canTryAgain() || (EmbeddedResources::firmwareIsPlaceholder && midiManager->reachesHardware()))
+        return false;
+
+    const auto again = *retry;
+    reset (false);
+
+    {
+        const juce::ScopedLock sl (state->userDataLock);
+        state->globals = again.globals;
+        state->presets = again.presets;
+    }
+
+    // The presets go back as the firmware the keyboard had before the update needs.
+    restoreAdaptation = RestorePlan::needsAdaptation (again.versionBefore, FirmwareUpdate::embeddedVersion);
+    backupFolder = again.backupFolder;
+    logFolder = again.logFolder;
+    lastBackupFolder = again.backupFolder.isNotEmpty() ? again.backupFolder : lastBackupFolder;
+    tryingAgain = true;
+    transferOnly = again.emergency;
+
+    // A normal update tried again puts the user data back, whatever was switched since.
+    if (! again.emergency && state->emergencyMode)
+        setEmergencyMode (false);
+    updateScope = std::make_unique<UpdateScope>();
+    updateLog.again (again.tries + 1);
+
+    // As an emergency update: the keyboard is in its update mode, or comes back in it.
+    state->status = EngineStatus::startingEmergencyUpdate;
+    postStepMessage();
+    return true;
+}
+
+RestartWaitWatch::Wait ApplicationEngine::currentWait() const
+{
+    switch (state->status.load())
+    {
+        case EngineStatus::erasingFirmware:
+            return RestartWaitWatch::Wait::updateModeEntry;
+        case EngineStatus::waitingForReboot:
+            return RestartWaitWatch::Wait::restart;
+        case EngineStatus::startingEmergencyUpdate:
+            return RestartWaitWatch::Wait::port;
+        default:
+            return RestartWaitWatch::Wait::none;
+    }
+}
+
+void ApplicationEngine::askWhatTheKeyboardRuns()
+{
+    // The port never went away after the firmware: a keyboard that restarted too quickly
+    // to be seen answers with the new version; one still in its update mode stays silent.
+    if (state->status == EngineStatus::waitingForReboot && confirmation == nullptr)
+        confirmation = std::make_unique<ConfirmNewFirmware> (midiManager, this, FirmwareUpdate::embeddedVersion);
 }
 
 void ApplicationEngine::firmwareConfirmed (double version)
@@ -445,7 +590,8 @@ void ApplicationEngine::startFirmwareTransfer()
 
 void ApplicationEngine::prepareFirmwareUpdates()
 {
-    firmwareUpdates = FirmwareUpdate::makeImages (state->port1Name, state->emergencyMode, getModelCode());
+    // Tried again, the keyboard waits in its update mode: no entry message.
+    firmwareUpdates = FirmwareUpdate::makeImages (state->port1Name, state->emergencyMode || tryingAgain, getModelCode());
 }
 
 void ApplicationEngine::createSenders()
@@ -631,8 +777,11 @@ void ApplicationEngine::status (FirmwareSysexSender* sender, const juce::String&
     }
 }
 
-void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray)
+void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray names)
 {
+    if (names.contains (state->port1Name))
+        waitWatch->portWentAway();
+
     // The keyboard restarts while its firmware is erased and after the new one is in.
     const int s = state->status;
 
@@ -642,6 +791,9 @@ void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray)
 
 void ApplicationEngine::midiOutputDeviceReconnected (juce::StringArray names)
 {
+    if (names.contains (state->port1Name))
+        waitWatch->portCameBack();
+
     // Back after the restart: the restore, or the end of an emergency update, waits
     // until the keyboard says it runs the new firmware.
     if (state->status == EngineStatus::waitingForReboot && confirmation == nullptr && names.contains (state->port1Name))

@@ -6,9 +6,11 @@
 #include "engine/FirmwareSysexSender.h"
 #include "engine/FirmwareUpdate.h"
 #include "engine/QueueASyncUpdater.h"
+#include "engine/RestartWaitWatch.h"
 #include "engine/UnopenablePortWatch.h"
 #include "engine/UpdateLog.h"
 #include "midi/MidiManager.h"
+#include "platform/ScopedSystemAwake.h"
 #include "platform/ScopedTimerResolution.h"
 
 /** The centre of the updater: holds the state record, runs the update's steps and tells
@@ -41,6 +43,11 @@ public:
         virtual void firmwareVersionChanged (double version) = 0;
         virtual void hardwareModelChanged (int model) = 0;
         virtual void emergencyModeChanged (bool isOn) = 0;
+
+        /** A wait for the keyboard has gone on too long (a WaitNotice value), or, with
+            none, no longer has.
+        */
+        virtual void waitNoticeChanged (int notice) { juce::ignoreUnused (notice); }
     };
 
     explicit ApplicationEngine (MidiManager::Ptr midiManager);
@@ -108,6 +115,26 @@ public:
         update. Returns why it cannot, or nothing once it has started. Message thread.
     */
     juce::String beginBackupRestore (const BackupFolder& backup);
+
+    /** Whether the update that failed last can be tried again: it failed after the
+        keyboard was told to enter its update mode (or, in an emergency update, once the
+        firmware went out), and nothing else has started since.
+    */
+    bool canTryAgain() const;
+
+    /** Whether the update that can be tried again was an emergency update. */
+    bool tryAgainIsEmergency() const { return retry.has_value() && retry->emergency; }
+
+    /** Tries the failed update again: sends both images, as an emergency update does,
+        as soon as the keyboard's port is there; then, once the keyboard says it runs the
+        new firmware, puts back the settings and presets of the update's backup, adapted
+        by the version the keyboard had before. False, and nothing done, when it cannot.
+        Message thread.
+    */
+    bool tryAgain();
+
+    /** How long the waits for the keyboard go on before they explain themselves. */
+    void setWaitBounds (RestartWaitWatch::Bounds bounds) { waitWatch->setBounds (bounds); }
 
     /** The keyboard came back running this firmware after the transfer; any thread. */
     void firmwareConfirmed (double version);
@@ -187,6 +214,8 @@ private:
     void createSenders();
     void stopUpdate (int code);
     void completeStep (int status);
+    RestartWaitWatch::Wait currentWait() const;
+    void askWhatTheKeyboardRuns();
 
     int totalBlocks = 0;
     MidiManager::Ptr midiManager;
@@ -203,6 +232,26 @@ private:
     juce::File userDataFolder;
     UpdateLog updateLog;
 
+    /** What a failed update leaves for another try: the user data it backed up, the
+        version the keyboard had before it, where its backup and log went.
+    */
+    struct Retry
+    {
+        std::vector<EngineState::Message> globals;
+        std::vector<std::vector<EngineState::Message>> presets;
+        double versionBefore = 0.0;
+        juce::String backupFolder;
+        juce::File logFolder;
+        bool emergency = false;
+        int tries = 1;
+    };
+
+    std::optional<Retry> retry;
+
+    // Whether the running update is a try again, and whether it ends after the transfer.
+    bool tryingAgain = false, transferOnly = false;
+    juce::File logFolder;
+
     // Set when a restore from a backup folder decided the presets' adaptation itself;
     // an update's restore goes by the version read before it.
     std::optional<bool> restoreAdaptation;
@@ -212,12 +261,21 @@ private:
     bool firmwareSent = false;
     std::atomic<double> confirmedVersion { 0.0 };
 
-    // Held from the start of an update to its end, so that its pauses keep their length
-    // while the window is hidden.
-    std::unique_ptr<ScopedTimerResolution> timerResolution;
+    // Held from the start of an update, or of a restore, to its end: its pauses keep
+    // their length while the window is hidden, and the system does not sleep under it.
+    struct UpdateScope
+    {
+        ScopedTimerResolution timerResolution;
+        ScopedSystemAwake systemAwake;
+    };
+
+    std::unique_ptr<UpdateScope> updateScope;
 
     // Ends the waits for the keyboard's restarts when its port is listed but will not open.
     std::unique_ptr<UnopenablePortWatch> portWatch;
+
+    // Explains the waits for the keyboard's restarts that go on too long.
+    std::unique_ptr<RestartWaitWatch> waitWatch;
 
     // Counts resets, so that a report from another thread that arrives after a reset
     // (and so belongs to work already dropped) is recognised and ignored.

@@ -2,6 +2,8 @@
 
 #include "engine/DeviceMessages.h"
 
+#include <filesystem>
+
 namespace
 {
 constexpr int numPresets = 32;
@@ -12,14 +14,65 @@ juce::String presetFileName (int index)
     return "Preset_" + juce::String (index) + ".syx";
 }
 
-/** The SysEx messages a file holds back to back; nothing if anything else is in it. */
-std::optional<std::vector<EngineState::Message>> readMessages (const juce::File& file)
+// The largest each file can be: the reader takes exactly 14 Global Replies of 14 bytes
+// and a preset's Preset Select, 384 Preset Data of 16 bytes and Preset End. Nothing
+// bigger is ever read, so a file that never ends (a link to a device) cannot exhaust
+// memory.
+constexpr juce::int64 maxGlobalsBytes = 14 * 14;
+constexpr juce::int64 maxPresetBytes = 14 + presetDataMessages * 16 + 9;
+constexpr juce::int64 maxManifestBytes = 4096;
+
+/** Whether this is an ordinary file, links followed: a device, a FIFO or a folder could
+    block the reader or never end.
+*/
+bool isRegularFile (const juce::File& file)
 {
+    std::error_code error;
+#if JUCE_WINDOWS
+    const std::filesystem::path path (file.getFullPathName().toWideCharPointer());
+#else
+    const std::filesystem::path path (file.getFullPathName().toRawUTF8());
+#endif
+    return std::filesystem::is_regular_file (path, error) && ! error;
+}
+
+/** A backup file's bytes, at most maxBytes of them; nothing, and why, otherwise. */
+std::optional<juce::MemoryBlock> readFile (const juce::File& file, juce::int64 maxBytes, juce::String& why)
+{
+    if (! isRegularFile (file))
+    {
+        why = file.getFileName() + " is not a file";
+        return {};
+    }
+
+    juce::FileInputStream in (file);
+
+    if (in.failedToOpen())
+    {
+        why = file.getFileName() + " cannot be read";
+        return {};
+    }
+
     juce::MemoryBlock data;
 
-    if (! file.existsAsFile() || ! file.loadFileAsData (data))
+    if (in.readIntoMemoryBlock (data, (ssize_t) maxBytes + 1) > (size_t) maxBytes)
+    {
+        why = file.getFileName() + " is larger than such a file can be";
         return {};
+    }
 
+    if (in.getStatus().failed())
+    {
+        why = file.getFileName() + " cannot be read";
+        return {};
+    }
+
+    return data;
+}
+
+/** The SysEx messages a file holds back to back; nothing if anything else is in it. */
+std::optional<std::vector<EngineState::Message>> readMessages (const juce::MemoryBlock& data)
+{
     std::vector<EngineState::Message> messages;
     const auto* bytes = static_cast<const juce::uint8*> (data.getData());
 
@@ -64,9 +117,12 @@ std::optional<int> modelNamed (const juce::String& name)
     return {};
 }
 
-std::optional<BackupFolder::Manifest> readManifest (const juce::File& file)
+std::optional<BackupFolder::Manifest> readManifest (const juce::MemoryBlock& text)
 {
-    const auto json = juce::JSON::parse (file.loadFileAsString());
+    if (! juce::CharPointer_UTF8::isValidString (static_cast<const char*> (text.getData()), (int) text.getSize()))
+        return {};
+
+    const auto json = juce::JSON::parse (text.toString());
     const auto model = modelNamed (json["model"].toString());
     const auto version = json["firmwareVersion"].toString();
     const auto time = juce::Time::fromISO8601 (json["time"].toString());
@@ -162,7 +218,13 @@ std::optional<BackupFolder> BackupFolder::read (const juce::File& folder, juce::
     BackupFolder backup;
     backup.folder = folder;
 
-    auto globals = readMessages (globalsFile);
+    juce::String why;
+    const auto globalsData = readFile (globalsFile, maxGlobalsBytes, why);
+
+    if (! globalsData.has_value())
+        return damaged (why);
+
+    auto globals = readMessages (*globalsData);
 
     if (! globals.has_value() || globals->empty() || globals->front().size() < 4 || ! modelOfCode (globals->front()[3]).has_value())
         return damaged ("Globals.syx does not hold the keyboard's global settings");
@@ -191,7 +253,12 @@ std::optional<BackupFolder> BackupFolder::read (const juce::File& folder, juce::
 
     for (int i = 0; i < numPresets; ++i)
     {
-        const auto stream = readMessages (folder.getChildFile (presetFileName (i)));
+        const auto data = readFile (folder.getChildFile (presetFileName (i)), maxPresetBytes, why);
+
+        if (! data.has_value())
+            return damaged (why);
+
+        const auto stream = readMessages (*data);
         const auto whole = stream.has_value() && stream->size() == presetDataMessages + 2
                            && stream->front() == *DeviceMessages::buildPresetSelect (code, i)
                            && stream->back() == *DeviceMessages::buildPresetEnd (code)
@@ -206,9 +273,14 @@ std::optional<BackupFolder> BackupFolder::read (const juce::File& folder, juce::
 
     const auto manifestFile = folder.getChildFile (manifestFileName);
 
-    if (manifestFile.existsAsFile())
+    if (manifestFile.exists())
     {
-        backup.manifest = readManifest (manifestFile);
+        const auto text = readFile (manifestFile, maxManifestBytes, why);
+
+        if (! text.has_value())
+            return damaged (why);
+
+        backup.manifest = readManifest (*text);
 
         if (! backup.manifest.has_value() || backup.manifest->model != backup.model)
             return damaged (juce::String (manifestFileName) + " does not describe this backup");
@@ -229,10 +301,16 @@ std::optional<BackupFolder> BackupFolder::findNewest (const juce::File& userData
     if (HardwareModel::nameOf (model)[0] == 0)
         return newest;
 
-    for (auto& child : modelFolder (userData, model).findChildFiles (juce::File::findDirectories, false))
+    // Newest first by the folders' own times, and only so many of them: a model folder
+    // that holds thousands of folders must not keep the updater reading for minutes.
+    auto children = modelFolder (userData, model).findChildFiles (juce::File::findDirectories, false);
+    std::sort (children.begin(), children.end(), [] (const juce::File& a, const juce::File& b)
+               { return a.getLastModificationTime() > b.getLastModificationTime(); });
+
+    for (int i = 0; i < juce::jmin (children.size(), maxFoldersSearched); ++i)
     {
         juce::String problem;
-        auto backup = read (child, problem);
+        auto backup = read (children.getReference (i), problem);
 
         if (backup.has_value() && backup->model == model && (! newest.has_value() || backup->time() > newest->time()))
             newest = std::move (backup);

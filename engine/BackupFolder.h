@@ -45,7 +45,12 @@ public:
     */
     static std::optional<BackupFolder> read (const juce::File& folder, juce::String& problem);
 
-    /** The newest backup of this model that reads back whole, if there is one. */
+    /** How many of a model's folders the search for the newest backup reads at most. */
+    static constexpr int maxFoldersSearched = 100;
+
+    /** The newest backup of this model that reads back whole, if there is one, among the
+        newest maxFoldersSearched folders; the others are not looked at.
+    */
     static std::optional<BackupFolder> findNewest (const juce::File& userData, int model);
 
     juce::File folder;

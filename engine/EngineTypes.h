@@ -63,3 +63,20 @@ inline const char* nameOf (int model)
     return model >= morelta25 && model <= morelta61 ? names[model] : "";
 }
 } // namespace HardwareModel
+
+/** What the window says beside a wait that has gone on too long. */
+namespace WaitNotice
+{
+enum : int
+{
+    none = 0,
+    notInUpdateMode = 1, // told to enter its update mode, the keyboard has not restarted
+    notBack = 2          // the keyboard's port went away and has not come back
+};
+
+inline const char* nameOf (int notice)
+{
+    static const char* const names[] = { "none", "notInUpdateMode", "notBack" };
+    return notice >= none && notice <= notBack ? names[notice] : "unknown";
+}
+} // namespace WaitNotice

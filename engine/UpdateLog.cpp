@@ -40,6 +40,22 @@ void UpdateLog::step (int status)
     lines.add (now() + "  " + EngineStatus::nameOf (status));
 }
 
+void UpdateLog::again (int tryNumber)
+{
+    const juce::ScopedLock sl (lock);
+    lines.add (now() + "  try " + juce::String (tryNumber) + ": the firmware is sent again");
+    active = true;
+    lastStatus = -1;
+}
+
+void UpdateLog::note (const juce::String& text)
+{
+    const juce::ScopedLock sl (lock);
+
+    if (active)
+        lines.add (now() + "  " + text);
+}
+
 void UpdateLog::end (const juce::String& outcome, double versionAfter, const juce::StringArray& midiLines)
 {
     const juce::ScopedLock sl (lock);

@@ -21,6 +21,12 @@ public:
     /** Notes the step the update has entered; a step noted again is not repeated. */
     void step (int status);
 
+    /** Starts the account of another try of the same update, after the last. */
+    void again (int tryNumber);
+
+    /** Notes something that happened in the step the update is in. */
+    void note (const juce::String& text);
+
     /** Notes how the update ended; the version after is 0.0 when it is not known. The
         MIDI lines (what the port system tells of its ports and errors) close the account.
     */

@@ -39,9 +39,12 @@ bool isCount (const juce::String& s)
 }
 } // namespace
 
-std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
+std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
 {
     KeyboardFault fault;
+    const juce::String repeatSuffix (",repeat");
+    fault.repeats = fullText.endsWith (repeatSuffix);
+    const auto text = fault.repeats ? fullText.dropLastCharacters (repeatSuffix.length()) : fullText;
     const auto what = text.upToFirstOccurrenceOf ("@", false, false).trim();
     const auto where = text.fromFirstOccurrenceOf ("@", false, false).trim();
     const auto kindName = what.upToFirstOccurrenceOf ("=", false, false);
@@ -81,6 +84,12 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
             break;
 
         case Kind::unplug:
+            if (what.contains ("=") && ! isCount (value))
+                return {};
+
+            fault.delayMs = value.getIntValue();
+            break;
+
         case Kind::silent:
         case Kind::noReturn:
         case Kind::drop:
@@ -108,7 +117,7 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
 
     const auto returns = fault.point == Point::updateMode || fault.point == Point::reboot;
 
-    if ((fault.kind == Kind::noReturn || fault.kind == Kind::lateReturn) != returns && fault.kind != Kind::unplug)
+    if ((fault.kind == Kind::noReturn || fault.kind == Kind::lateReturn) != returns && fault.kind != Kind::unplug && fault.kind != Kind::drop)
         return {};
 
     const auto isAnswer = fault.point == Point::identity || fault.point == Point::global || fault.point == Point::preset;
@@ -116,7 +125,10 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& text)
     if ((fault.kind == Kind::malformed || fault.kind == Kind::pause) && ! isAnswer)
         return {};
 
-    if (fault.kind == Kind::drop && ! (fault.point == Point::appBlock || fault.point == Point::assetsBlock))
+    if (fault.kind == Kind::drop && ! (fault.point == Point::appBlock || fault.point == Point::assetsBlock || fault.point == Point::updateMode))
+        return {};
+
+    if (fault.repeats && ! (fault.kind == Kind::drop || fault.kind == Kind::unplug))
         return {};
 
     return fault;
@@ -135,7 +147,7 @@ juce::String KeyboardFault::toString() const
             if (m == malformation)
                 text << "=" << name;
 
-    if (kind == Kind::lateReturn || kind == Kind::pause)
+    if (kind == Kind::lateReturn || kind == Kind::pause || (kind == Kind::unplug && delayMs > 0))
         text << "=" << delayMs;
 
     for (auto& [p, name, indices] : pointNames)
@@ -151,6 +163,9 @@ juce::String KeyboardFault::toString() const
                 text << ":" << subIndex;
         }
     }
+
+    if (repeats)
+        text << ",repeat";
 
     return text;
 }

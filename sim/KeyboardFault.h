@@ -6,7 +6,7 @@
 
 /** One misbehaviour of the simulated keyboard, at one point of its conversation.
 
-    Written as text "KIND[=VALUE]@POINT", for example:
+    Written as text "KIND[=VALUE]@POINT[,repeat]", for example:
       unplug@preset:3:100          unplugged before Preset Data 100 of preset 3
       silent@global:5              stops answering from the 6th Global Request on
       malformed=wrong-model@global:0
@@ -16,10 +16,17 @@
       pause=1500@global:5          waits 1.5 s before answering the 6th Global Request
       drop@assets-block:5000       the 5001st write of the assets image is lost on the
                                    link, so the loader rejects the image
+      drop@update-mode             Enter Update Mode is lost: the keyboard stays as it is
+      unplug=3000@assets-block:4000  unplugged there, plugged in again 3 s later (in its
+                                   update mode, as firmware cut short leaves it)
 
-    Kinds: unplug, silent, malformed (=wrong-length | wrong-model | non-sysex |
+    A lost write and an unplug stand for a passing loss: each fires once, so that the
+    next try gets through, unless written with ",repeat".
+
+    Kinds: unplug (=milliseconds until plugged in again; without, it stays away), silent, malformed (=wrong-length | wrong-model | non-sysex |
     duplicate | truncated | foreign), no-return, late-return (=milliseconds),
-    pause (=milliseconds; before an answer), drop (a firmware write).
+    pause (=milliseconds; before an answer), drop (a firmware write, or Enter Update
+    Mode at update-mode).
     Points, counted from 0: identity:N (the Nth Identity Request), global:N (the Nth
     Global Request), preset:P:M (Preset Data M of preset P's dump), app-block:N and
     assets-block:N (the Nth write of that image), restore:N (the Nth message sent back
@@ -66,7 +73,11 @@ struct KeyboardFault
     int index = 0;
     int subIndex = 0;
     Malformation malformation = Malformation::wrongLength;
-    int delayMs = 0;
+    int delayMs = 0;      // late-return and pause; for unplug, until plugged in again (0: never)
+    bool repeats = false; // a drop or an unplug that fires each time its point comes
+
+    /** Whether it fires only the first time its point comes. */
+    bool firesOnce() const noexcept { return (kind == Kind::drop || kind == Kind::unplug) && ! repeats; }
 
     /** Reads the text form; nothing for text that is not a fault. */
     static std::optional<KeyboardFault> parse (const juce::String& text);

@@ -87,6 +87,7 @@ SimulatedKeyboard::SimulatedKeyboard (VirtualMidiPortSystem::Ptr portSystem, Set
     , privateDriver (std::move (driver))
     , settings (std::move (s))
     , modelCode (settings.keys == 25 ? 0x2F : (settings.keys == 61 ? 0x30 : 0x2E))
+    , spent (settings.faults.size(), false)
     , version (settings.firmwareVersion)
     , data (makeUserData (settings.seed))
 {
@@ -358,10 +359,11 @@ void SimulatedKeyboard::handleInNormalMode (const Bytes& m)
     {
         const auto n = messagesSinceReboot++;
 
-        if (findFault (KeyboardFault::Kind::unplug, KeyboardFault::Point::restore, n) != nullptr)
+        if (auto* fault = takeFault (KeyboardFault::Kind::unplug, KeyboardFault::Point::restore, n))
         {
             log ("unplugged at restore message " + juce::String (n));
             unplug();
+            replugAfter (fault->delayMs);
             return;
         }
     }
@@ -411,7 +413,10 @@ void SimulatedKeyboard::handleInNormalMode (const Bytes& m)
     }
     else if (command == 0x0600 && length == 1 && m[8] == 0x00)
     {
-        enterUpdateMode();
+        if (auto* fault = takeFault (KeyboardFault::Kind::drop, KeyboardFault::Point::updateMode))
+            log ("lost " + fault->toString());
+        else
+            enterUpdateMode();
     }
 }
 
@@ -509,10 +514,11 @@ bool SimulatedKeyboard::answer (Bytes message, KeyboardFault::Point point, int i
         }
     }
 
-    if (findFault (KeyboardFault::Kind::unplug, point, index, subIndex) != nullptr)
+    if (auto* fault = takeFault (KeyboardFault::Kind::unplug, point, index, subIndex))
     {
-        log ("unplugged at " + findFault (KeyboardFault::Kind::unplug, point, index, subIndex)->toString());
+        log ("unplugged at " + fault->toString());
         unplug();
+        replugAfter (fault->delayMs);
         return false;
     }
 
@@ -586,6 +592,31 @@ void SimulatedKeyboard::send (const Bytes& message)
         privateDriver->capture (privateInstance, privateReplyPort, message);
 }
 
+const KeyboardFault* SimulatedKeyboard::takeFault (KeyboardFault::Kind kind, KeyboardFault::Point point, int index, int subIndex)
+{
+    for (size_t i = 0; i < settings.faults.size(); ++i)
+    {
+        const auto& fault = settings.faults[i];
+
+        if (fault.kind != kind || ! fault.isAt (point, index, subIndex) || spent[i])
+            continue;
+
+        spent[i] = fault.firesOnce();
+        return &fault;
+    }
+
+    return nullptr;
+}
+
+void SimulatedKeyboard::replugAfter (int delayMs)
+{
+    if (delayMs <= 0)
+        return;
+
+    const std::lock_guard<std::mutex> guard (inboxMutex);
+    returnAtMs = juce::Time::getMillisecondCounter() + (juce::uint32) delayMs;
+}
+
 const KeyboardFault* SimulatedKeyboard::findFault (KeyboardFault::Kind kind, KeyboardFault::Point point, int index, int subIndex) const
 {
     for (auto& fault : settings.faults)
@@ -615,11 +646,16 @@ void SimulatedKeyboard::restart (KeyboardFault::Point point, int delayMs)
     unplug();
     stream.clear();
 
-    if (findFault (KeyboardFault::Kind::noReturn, point) != nullptr || findFault (KeyboardFault::Kind::unplug, point) != nullptr)
+    const auto* unplugged = takeFault (KeyboardFault::Kind::unplug, point);
+
+    if (findFault (KeyboardFault::Kind::noReturn, point) != nullptr || (unplugged != nullptr && unplugged->delayMs == 0))
     {
         log ("stays away");
         return;
     }
+
+    if (unplugged != nullptr)
+        delayMs += unplugged->delayMs;
 
     if (auto* late = findFault (KeyboardFault::Kind::lateReturn, point))
         delayMs += late->delayMs;
@@ -654,7 +690,7 @@ void SimulatedKeyboard::handleInUpdateMode (const Bytes& write)
 
     // Lost on the link: the loader never sees these bytes, and without the first write
     // it never sees the stream start.
-    if (auto* drop = findFault (KeyboardFault::Kind::drop, point, n))
+    if (auto* drop = takeFault (KeyboardFault::Kind::drop, point, n))
     {
         log ("lost " + drop->toString());
 
@@ -664,11 +700,19 @@ void SimulatedKeyboard::handleInUpdateMode (const Bytes& write)
         return;
     }
 
-    if (findFault (KeyboardFault::Kind::unplug, point, n) != nullptr)
+    if (auto* fault = takeFault (KeyboardFault::Kind::unplug, point, n))
     {
-        log ("unplugged at " + findFault (KeyboardFault::Kind::unplug, point, n)->toString());
+        log ("unplugged at " + fault->toString());
         stream.clear();
+
+        {
+            // Firmware cut short: it comes back in its update mode, for both images anew.
+            const std::lock_guard<std::mutex> guard (stateMutex);
+            appAcceptedThisSession = false;
+        }
+
         unplug();
+        replugAfter (fault->delayMs);
         return;
     }
 

@@ -159,6 +159,12 @@ private:
     bool answer (Bytes message, KeyboardFault::Point point, int index, int subIndex = 0);
     void send (const Bytes& message);
     const KeyboardFault* findFault (KeyboardFault::Kind kind, KeyboardFault::Point point, int index = 0, int subIndex = 0) const;
+
+    /** The fault of this kind at this point that fires now; one that fires once is spent. */
+    const KeyboardFault* takeFault (KeyboardFault::Kind kind, KeyboardFault::Point point, int index = 0, int subIndex = 0);
+
+    /** Plugs the keyboard in again after this long; never for 0. */
+    void replugAfter (int delayMs);
     void waitForLink (size_t bytes) const;
     void log (const juce::String& event);
 
@@ -172,6 +178,9 @@ private:
     const Settings settings;
     const juce::uint8 modelCode;
     std::unique_ptr<TrafficTrace> trace;
+
+    // Which faults have fired and will not again; the keyboard's thread alone uses it.
+    std::vector<bool> spent;
 
     mutable std::mutex stateMutex;
     std::vector<int> inputIds, outputIds;

@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#if ! JUCE_WINDOWS
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
 using test::Bytes;
 
 namespace
@@ -589,4 +594,284 @@ TEST (Restore, AKeyboardWhoseVersionIsUnknownIsTreatedAsOld)
 
         rig.engine->reset (true);
     }
+}
+
+//==============================================================================
+namespace
+{
+/** A whole backup as the updater writes it, files first, then its manifest. */
+juce::File writeWholeBackup (const juce::File& dir, juce::uint32 seed)
+{
+    dir.createDirectory();
+    const auto files = UpdateResultCheck::backupFilesOf (SimulatedKeyboard::makeUserData (seed), 0x2E);
+
+    for (size_t i = 0; i < files.size(); ++i)
+        dir.getChildFile (i == 0 ? juce::String ("Globals.syx") : "Preset_" + juce::String ((int) i - 1) + ".syx").replaceWithData (files[i].data(), files[i].size());
+
+    dir.getChildFile ("Manifest.json").replaceWithText (R"({"model": "MORELTA49", "firmwareVersion": "1.15", "time": "2026-12-01T10:00:00.000Z", "updaterVersion": "1.0.10"})");
+    return dir;
+}
+
+/** The messages of a file's bytes, split after each F7. */
+std::vector<Bytes> readBackOf (const Bytes& file)
+{
+    std::vector<Bytes> messages (1);
+
+    for (auto b : file)
+    {
+        messages.back().push_back (b);
+
+        if (b == 0xF7)
+            messages.emplace_back();
+    }
+
+    messages.pop_back();
+    return messages;
+}
+
+bool isRefusal (const juce::String& problem)
+{
+    return problem.startsWith ("This is not a backup of a MORELTA keyboard: ") || (problem.startsWith ("This backup is damaged: ") && problem.endsWith (". Nothing was sent to the keyboard."));
+}
+
+Bytes concatenated (const std::vector<EngineState::Message>& messages)
+{
+    Bytes all;
+
+    for (auto& m : messages)
+        all.insert (all.end(), m.begin(), m.end());
+
+    return all;
+}
+
+/** Whether a message read back differs from the one written only where the user's own
+    values sit (a global's four bytes, a Preset Data's five), which no check can tell.
+*/
+bool differsOnlyInValues (const Bytes& read, const Bytes& written, bool isGlobal)
+{
+    if (read.size() != written.size())
+        return false;
+
+    for (size_t i = 0; i < read.size(); ++i)
+        if (read[i] != written[i] && ! (isGlobal ? (i >= 9 && i <= 12) : (read.size() == 16 && i >= 10 && i <= 14)))
+            return false;
+
+    return true;
+}
+} // namespace
+
+TEST (BackupFolderReader, FilesThatAreNotOrdinaryFilesAreRefusedWithoutBeingRead)
+{
+    const juce::TemporaryFile root;
+    int n = 0;
+    auto backup = [&]
+    { return writeWholeBackup (root.getFile().getChildFile (juce::String (n++)), 3); };
+
+    struct Case
+    {
+        juce::String file, why;
+        std::function<bool (const juce::File&)> make; // false where the platform cannot
+    };
+
+    auto replaceBy = [] (std::function<bool (const juce::File&)> make)
+    {
+        return [make] (const juce::File& f)
+        { return f.deleteFile() && make (f); };
+    };
+
+    const Case cases[] = {
+        { "Preset_4.syx", "Preset_4.syx is not a file", replaceBy ([] (const juce::File& f)
+                                                                   { return f.createDirectory().wasOk(); }) },
+        { "Manifest.json", "Manifest.json is not a file", replaceBy ([] (const juce::File& f)
+                                                                     { return f.createDirectory().wasOk(); }) },
+        { "Preset_9.syx", "Preset_9.syx is larger than such a file can be", [] (const juce::File& f)
+          { return f.appendData ("\xF0\xF7", 2); } },
+        { "Globals.syx", "Globals.syx is larger than such a file can be", [] (const juce::File& f)
+          { return f.appendData ("\xF0\xF7", 2); } },
+#if ! JUCE_WINDOWS
+        // A link to a device that never ends: read whole, it takes all the memory there is.
+        { "Preset_0.syx", "Preset_0.syx is not a file", replaceBy ([] (const juce::File& f)
+                                                                   { return juce::File ("/dev/zero").createSymbolicLink (f, true); }) },
+        { "Globals.syx", "Globals.syx is not a file", replaceBy ([] (const juce::File& f)
+                                                                 { return juce::File ("/dev/zero").createSymbolicLink (f, true); }) },
+        // A FIFO blocks the reader until somebody writes into it.
+        { "Preset_31.syx", "Preset_31.syx is not a file", replaceBy ([] (const juce::File& f)
+                                                                     { return mkfifo (f.getFullPathName().toRawUTF8(), 0600) == 0; }) },
+        { "Manifest.json", "Manifest.json is not a file", replaceBy ([] (const juce::File& f)
+                                                                     { return mkfifo (f.getFullPathName().toRawUTF8(), 0600) == 0; }) },
+        // A huge file (sparse: it takes no room on disk) is read no further than its bound.
+        { "Preset_5.syx", "Preset_5.syx is larger than such a file can be", [] (const juce::File& f)
+          { return truncate (f.getFullPathName().toRawUTF8(), (off_t) 1 << 34) == 0; } },
+        // Unreadable (only where the permissions hold: not for root).
+        { "Preset_2.syx", "Preset_2.syx cannot be read", [] (const juce::File& f)
+          { return chmod (f.getFullPathName().toRawUTF8(), 0) == 0 && ! juce::FileInputStream (f).openedOk(); } },
+#endif
+    };
+
+    for (auto& c : cases)
+    {
+        const auto dir = backup();
+        juce::String problem = "unset";
+
+        if (! c.make (dir.getChildFile (c.file)))
+            continue;
+
+        EXPECT_FALSE (BackupFolder::read (dir, problem).has_value()) << c.file;
+        EXPECT_EQ (problem, "This backup is damaged: " + c.why + ". Nothing was sent to the keyboard.");
+    }
+
+    // A folder named like the settings' file is no backup at all.
+    const auto dir = backup();
+    dir.getChildFile ("Globals.syx").deleteFile();
+    dir.getChildFile ("Globals.syx").createDirectory();
+    juce::String problem;
+    EXPECT_FALSE (BackupFolder::read (dir, problem).has_value());
+    EXPECT_EQ (problem, "This is not a backup of a MORELTA keyboard: a backup is a folder that holds Globals.syx and the files Preset_0.syx to Preset_31.syx.");
+}
+
+TEST (BackupFolderReader, TheNewestBackupIsSoughtAmongTheNewestFoldersOnly)
+{
+    const juce::TemporaryFile userData;
+    const auto models = BackupFolder::modelFolder (userData.getFile(), HardwareModel::morelta49);
+    const auto now = juce::Time::getCurrentTime();
+    auto age = [&] (const juce::File& f, int minutes)
+    { ASSERT_TRUE (f.setLastModificationTime (now - juce::RelativeTime::minutes (minutes))); };
+
+    // Many folders that are no backups, older than the backup and newer than it.
+    for (int i = 0; i < BackupFolder::maxFoldersSearched * 3; ++i)
+    {
+        const auto junk = models.getChildFile ("junk " + juce::String (i));
+        ASSERT_TRUE (junk.createDirectory());
+        age (junk, i < BackupFolder::maxFoldersSearched - 1 ? 10 + i : 1000 + i);
+    }
+
+    const auto backup = writeWholeBackup (models.getChildFile ("backup"), 5);
+    age (backup, 500);
+    const auto found = BackupFolder::findNewest (userData.getFile(), HardwareModel::morelta49);
+    ASSERT_TRUE (found.has_value());
+    EXPECT_EQ (found->folder, backup);
+
+    // Behind a full search's worth of newer folders it is not looked for.
+    age (models.getChildFile ("junk 0"), 20);
+    age (backup, 100000);
+    EXPECT_FALSE (BackupFolder::findNewest (userData.getFile(), HardwareModel::morelta49).has_value());
+}
+
+// Run under AddressSanitizer in CI: random damage to a real backup folder is either
+// refused with a reason or read back as exactly the bytes on disk, and what is accepted
+// differs from what was written only in the user's own values.
+TEST (BackupFolderReader, RandomDamageIsRefusedWithAReasonOrReadBackExactly)
+{
+    const juce::TemporaryFile root;
+    const auto original = UpdateResultCheck::backupFilesOf (SimulatedKeyboard::makeUserData (11), 0x2E);
+    juce::Random random (20261209);
+    const juce::StringArray manifestFields { "model", "firmwareVersion", "time", "updaterVersion" };
+    const juce::StringArray junk { "", "MORELTA61", "MORELTA49", "1.16", "-1", "1.2.3", "1e9", "2026-13-40T99:00:00Z", "2027-01-01T00:00:00.000Z", "[]", "null" };
+    int refused = 0, accepted = 0;
+
+    for (int round = 0; round < 200; ++round)
+    {
+        const auto dir = writeWholeBackup (root.getFile().getChildFile (juce::String (round)), 11);
+        auto fileName = [&] (int i)
+        { return i == 0 ? juce::String ("Globals.syx") : (i == 33 ? juce::String ("Manifest.json") : "Preset_" + juce::String (i - 1) + ".syx"); };
+
+        for (int damage = 1 + random.nextInt (2); --damage >= 0;)
+        {
+            const auto file = dir.getChildFile (fileName (random.nextInt (34)));
+            juce::MemoryBlock bytes;
+            file.loadFileAsData (bytes);
+
+            switch (random.nextInt (6))
+            {
+                case 0: // a byte, as often a data byte as any
+                    if (bytes.getSize() > 0)
+                        bytes[(size_t) random.nextInt ((int) bytes.getSize())] = (char) random.nextInt (random.nextBool() ? 128 : 256);
+                    file.replaceWithData (bytes.getData(), bytes.getSize());
+                    break;
+                case 1: // a length, shorter
+                    file.replaceWithData (bytes.getData(), (size_t) random.nextInt ((int) bytes.getSize() + 1));
+                    break;
+                case 2: // a length, longer
+                    for (int i = random.nextInt (100) + 1; --i >= 0;)
+                    {
+                        const auto b = (char) random.nextInt (256);
+                        bytes.append (&b, 1);
+                    }
+
+                    file.replaceWithData (bytes.getData(), bytes.getSize());
+                    break;
+                case 3: // a name: two files swapped, or one gone
+                {
+                    const auto other = dir.getChildFile (fileName (random.nextInt (34)));
+                    const auto spare = dir.getChildFile ("spare");
+                    file.moveFileTo (spare);
+                    other.moveFileTo (file);
+                    spare.moveFileTo (other);
+                    break;
+                }
+                case 4: // a manifest field
+                {
+                    auto json = juce::JSON::parse (dir.getChildFile ("Manifest.json").loadFileAsString());
+
+                    if (auto* object = json.getDynamicObject())
+                        object->setProperty (manifestFields[random.nextInt (manifestFields.size())], junk[random.nextInt (junk.size())]);
+
+                    dir.getChildFile ("Manifest.json").replaceWithText (juce::JSON::toString (json));
+                    break;
+                }
+                default: // a file gone
+                    file.deleteFile();
+                    break;
+            }
+        }
+
+        juce::String problem;
+        const auto backup = BackupFolder::read (dir, problem);
+
+        if (! backup.has_value())
+        {
+            ++refused;
+            ASSERT_TRUE (isRefusal (problem)) << round << ": " << problem;
+            continue;
+        }
+
+        ++accepted;
+        ASSERT_TRUE (problem.isEmpty()) << round;
+        ASSERT_EQ (backup->model, HardwareModel::morelta49) << round;
+        ASSERT_EQ (concatenated (backup->globals), fileBytes (dir.getChildFile ("Globals.syx"))) << round;
+        ASSERT_EQ (backup->presets.size(), 32u) << round;
+
+        const auto writtenGlobals = readBackOf (original[0]);
+        ASSERT_EQ (backup->globals.size(), writtenGlobals.size()) << round;
+
+        for (size_t i = 0; i < writtenGlobals.size(); ++i)
+            ASSERT_TRUE (std::any_of (writtenGlobals.begin(), writtenGlobals.end(), [&] (auto& w)
+                                      { return differsOnlyInValues (backup->globals[i], w, true) && w[8] == backup->globals[i][8]; }))
+                << round << ": global " << i;
+
+        for (size_t p = 0; p < 32; ++p)
+        {
+            ASSERT_EQ (concatenated (backup->presets[p]), fileBytes (dir.getChildFile ("Preset_" + juce::String ((int) p) + ".syx"))) << round;
+            const auto written = readBackOf (original[p + 1]);
+            ASSERT_EQ (backup->presets[p].size(), written.size()) << round;
+
+            for (size_t m = 0; m < written.size(); ++m)
+                ASSERT_TRUE (differsOnlyInValues (backup->presets[p][m], written[m], false)) << round << ": preset " << p << " message " << m;
+        }
+
+        const auto manifestFile = dir.getChildFile ("Manifest.json");
+        ASSERT_EQ (backup->manifest.has_value(), manifestFile.existsAsFile()) << round;
+
+        if (backup->manifest.has_value())
+        {
+            const auto json = juce::JSON::parse (manifestFile.loadFileAsString());
+            EXPECT_EQ (json["model"].toString(), "MORELTA49") << round;
+            EXPECT_EQ (backup->manifest->firmwareVersion, json["firmwareVersion"].toString().getDoubleValue()) << round;
+            EXPECT_EQ (backup->manifest->time, juce::Time::fromISO8601 (json["time"].toString())) << round;
+        }
+    }
+
+    // Both outcomes happened often enough to mean something.
+    EXPECT_GT (refused, 60);
+    EXPECT_GT (accepted, 10) << refused;
 }

@@ -22,7 +22,13 @@ struct Case
     Outcome outcome;
     int error = -1;
     bool plugBackAfterwards = false; // the user plugs the keyboard in again
+    int tries = 0;                   // "Try again" pressed after so many failures at most
+    int notice = WaitNotice::none;   // what a wait must say, for those that wait
+    double firmware = 1.16;
 };
+
+// The waits' bounds, shortened so that the matrix sees each of them end.
+const RestartWaitWatch::Bounds shortWaits { 2000, 3000, 3000 };
 
 const Case cases[] = {
     // backing up the global settings
@@ -37,8 +43,9 @@ const Case cases[] = {
     { "silent@preset:31:383", false, Outcome::error, EngineError::presetTimeout },
     { "malformed=wrong-length@preset:3:10", false, Outcome::error, EngineError::presetTimeout },
     { "malformed=foreign@preset:7:0", false, Outcome::error, EngineError::presetTimeout },
-    // erasing: the keyboard never comes back in its update mode
-    { "no-return@update-mode", false, Outcome::waits },
+    // erasing: the keyboard never comes back in its update mode, or never leaves
+    { "no-return@update-mode", false, Outcome::waits, -1, false, 0, WaitNotice::notBack },
+    { "drop@update-mode", false, Outcome::waits, -1, false, 0, WaitNotice::notInUpdateMode },
     { "unplug@update-mode", false, Outcome::completes, -1, true },
     // the transfers, at the first, a middle and the last block
     { "unplug@app-block:0", true, Outcome::error, EngineError::deviceUnavailable },
@@ -48,7 +55,15 @@ const Case cases[] = {
     { "unplug@assets-block:4000", false, Outcome::error, EngineError::deviceUnavailable },
     { "unplug@assets-block:7910", true, Outcome::waits },
     // the restart after the new firmware
-    { "no-return@reboot", true, Outcome::waits },
+    { "no-return@reboot", true, Outcome::waits, -1, false, 0, WaitNotice::notBack },
+    // never restarted, as the loader never saw the app image begin: asked, it is silent
+    { "drop@app-block:0", false, Outcome::error, EngineError::firmwareNotConfirmed },
+    // tried again: the keyboard waits in its update mode, or comes back in it
+    { "drop@app-block:0", false, Outcome::completes, -1, false, 1 },
+    { "drop@assets-block:5000", false, Outcome::completes, -1, false, 1, WaitNotice::none, 1.15 },
+    { "unplug=3000@assets-block:4000", false, Outcome::completes, -1, false, 1 },
+    { "unplug=3000@app-block:100", true, Outcome::completes, -1, false, 1 },
+    { "drop@app-block:0,repeat", false, Outcome::error, EngineError::firmwareNotConfirmed, false, 2 },
     { "late-return=2000@reboot", true, Outcome::completes },
     // the restore of the globals and of the presets
     { "unplug@restore:5", false, Outcome::error, EngineError::deviceUnavailable },
@@ -68,10 +83,13 @@ public:
     void firmwareVersionChanged (double) override {}
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
+    void waitNoticeChanged (int n) override { notices.push_back (n); }
+
+    bool said (int notice) const { return std::find (notices.begin(), notices.end(), notice) != notices.end(); }
 
     int status = EngineStatus::idle;
     bool completed = false;
-    std::vector<int> errors;
+    std::vector<int> errors, notices;
 };
 
 struct FaultyUpdate
@@ -82,7 +100,9 @@ struct FaultyUpdate
         SimulatedKeyboard::Settings settings;
         settings.faults = { *KeyboardFault::parse (c.fault) };
         settings.startsInUpdateMode = c.emergency;
+        settings.firmwareVersion = c.firmware;
         engine->setUserDataFolder (userData.getFile());
+        engine->setWaitBounds (shortWaits);
         engine->setEmergencyMode (c.emergency);
         engine->addListener (&recorder);
         keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
@@ -96,12 +116,17 @@ struct FaultyUpdate
     }
 
     bool ready() const { return manager->getNumOpenOutputs() == 1 && (what.emergency || engine->getState().version > 0.0); }
-    bool ended() const { return ! recorder.errors.empty() || (recorder.completed && ! engine->isBusy()); }
+    bool ended() const { return (int) recorder.errors.size() > what.tries || (recorder.completed && ! engine->isBusy()); }
+    bool waitsAsItMust() const { return what.outcome == Outcome::waits && (what.notice == WaitNotice::none || recorder.said (what.notice)); }
 
     void poll()
     {
         if (backupFolder.isEmpty())
             backupFolder = engine->getBackupFolder();
+
+        // As the user: "Try again" in the alert after each failure, up to so many times.
+        if ((int) recorder.errors.size() > triesMade && triesMade < what.tries && engine->canTryAgain() && engine->tryAgain())
+            ++triesMade;
 
         // The user plugs the keyboard back in once it has been gone a while.
         if (what.plugBackAfterwards && ! keyboard->isPlugged() && ++pollsUnplugged == 150)
@@ -116,7 +141,7 @@ struct FaultyUpdate
     std::unique_ptr<SimulatedKeyboard> keyboard;
     Recorder recorder;
     juce::String backupFolder;
-    int pollsUnplugged = 0;
+    int pollsUnplugged = 0, triesMade = 0;
 };
 } // namespace
 
@@ -141,7 +166,7 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
                                       for (auto& r : runs)
                                           r->poll();
 
-                                      return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->what.outcome == Outcome::waits || r->ended(); }); },
+                                      return std::all_of (runs.begin(), runs.end(), [] (auto& r) { return r->waitsAsItMust() || r->ended(); }); },
                                   test::updateTimeoutMs));
 
     for (auto& r : runs)
@@ -152,7 +177,7 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
         switch (c.outcome)
         {
             case Outcome::error:
-                EXPECT_EQ (r->recorder.errors, std::vector<int> { c.error });
+                EXPECT_EQ (r->recorder.errors, std::vector<int> ((size_t) c.tries + 1, c.error));
                 EXPECT_FALSE (r->engine->isBusy());
                 EXPECT_NE (r->engine->getDetection(), nullptr);
                 break;
@@ -161,12 +186,28 @@ TEST (FaultMatrix, EveryFailureEndsAsItMustAndLeavesTheBackupIntact)
                 EXPECT_TRUE (r->recorder.errors.empty());
                 EXPECT_TRUE (r->engine->isBusy());
                 EXPECT_TRUE (r->recorder.status == EngineStatus::erasingFirmware || r->recorder.status == EngineStatus::waitingForReboot) << r->recorder.status;
+
+                if (c.notice != WaitNotice::none)
+                {
+                    EXPECT_TRUE (r->recorder.said (c.notice));
+                }
+
                 break;
 
             case Outcome::completes:
-                EXPECT_TRUE (r->recorder.errors.empty());
+                EXPECT_EQ (r->recorder.errors.size(), (size_t) r->triesMade);
                 EXPECT_TRUE (r->recorder.completed);
                 EXPECT_EQ (r->keyboard->getFirmwareVersion(), 1.25);
+
+                // Tried again, the keyboard holds its own data, by its own account, and
+                // the update's log tells each try.
+                if (c.tries > 0 && ! c.emergency)
+                {
+                    EXPECT_EQ (r->keyboard->checkRestore(), "");
+                    const auto log = juce::File (r->backupFolder).getChildFile ("UpdateLog.txt").loadFileAsString();
+                    EXPECT_TRUE (log.contains ("ended: error: ") && log.contains ("try 2: the firmware is sent again") && log.trim().endsWith ("Firmware after: 1.25")) << log;
+                }
+
                 break;
         }
 

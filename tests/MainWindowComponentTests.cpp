@@ -449,6 +449,36 @@ TEST_F (MainWindowComponentTest, EachStatusShowsItsStepAndSetsTheButtonAndProgre
     }
 }
 
+TEST_F (MainWindowComponentTest, AWaitThatGoesOnTooLongSaysWhatToDoBelowItsStep)
+{
+    const juce::String notInUpdateMode = "The keyboard has not restarted into its update mode yet. The update goes on as soon as it does. "
+                                         "If nothing happens within a minute, close the updater (the keyboard still runs its old firmware, with your settings and presets), "
+                                         "unplug the keyboard, plug it in again and start the update again.";
+    const juce::String notBack = "The keyboard has not come back yet. The update goes on as soon as it does. Check its USB cable, or unplug the keyboard and plug it in again.";
+
+    w().emergencyModeChanged (false);
+    const auto notice = statusText();
+
+    // Outside an update there is no step to explain.
+    w().waitNoticeChanged (WaitNotice::notBack);
+    EXPECT_EQ (statusText(), notice);
+
+    w().statusChanged (EngineStatus::erasingFirmware);
+    w().waitNoticeChanged (WaitNotice::notInUpdateMode);
+    EXPECT_EQ (statusText(), "Status: Erasing current firmware\n\n" + notInUpdateMode);
+    w().waitNoticeChanged (WaitNotice::notBack);
+    EXPECT_EQ (statusText(), "Status: Erasing current firmware\n\n" + notBack);
+    w().waitNoticeChanged (WaitNotice::none);
+    EXPECT_EQ (statusText(), "Status: Erasing current firmware");
+
+    // The next step starts without the last one's advice.
+    w().statusChanged (EngineStatus::waitingForReboot);
+    w().waitNoticeChanged (WaitNotice::notBack);
+    EXPECT_EQ (statusText(), "Status: Waiting for device to reboot.\n\n" + notBack);
+    w().statusChanged (EngineStatus::restoringGlobals);
+    EXPECT_EQ (statusText(), "Status: Restoring Global Data");
+}
+
 TEST_F (MainWindowComponentTest, ProgressGoesToTheBarAndAnErrorResetsItAndEnablesTheButton)
 {
     w().emergencyModeChanged (false);

@@ -17,6 +17,9 @@ namespace
 const juce::String versionUnknownText = "The keyboard's firmware version is not known yet, so the update cannot start.\n"
                                         "Connect the keyboard and wait until the window shows its current firmware, then press UPDATE FIRMWARE again. "
                                         "A keyboard started in its update mode shows no version: press any key in this window for the emergency update.";
+const juce::String tryAgainText = "Press Try again to send the firmware again as soon as the keyboard is connected: it usually waits for it in its update mode. "
+                                  "Once the keyboard runs the new firmware, your settings and presets are put back.";
+const juce::String emergencyIfNotText = "If that does not help, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
 const juce::String restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
 
 class RecoveryTest : public ::testing::Test
@@ -189,7 +192,11 @@ TEST_F (RecoveryTest, AKeyboardThatDoesNotComeBackWithTheNewFirmwareGetsNoRestor
 
     const auto backupFolder = a.getEngine()->getLastBackupFolder();
     ASSERT_TRUE (backupFolder.isNotEmpty());
-    EXPECT_EQ (a.warnings.back(), "The keyboard did not come back with the new firmware, so your settings and presets were not put back. They are safe in the backup folder:\n" + backupFolder + "\nNext, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions. When it is done, the updater offers to put your settings and presets back.");
+    EXPECT_EQ (a.warnings.back(), "The keyboard did not come back with the new firmware, so your settings and presets were not put back. They are safe in the backup folder:\n" + backupFolder + "\n" + tryAgainText + "\n" + emergencyIfNotText + " When it is done, the updater offers to put your settings and presets back.");
+    EXPECT_EQ (a.tryAgainOffers, 1);
+
+    // OK, not "Try again": nothing is sent again.
+    test::pumpFor (1000);
     EXPECT_TRUE (keyboard->isInUpdateMode());
     EXPECT_EQ (a.getEngine()->getState().version.load(), 0.0); // no longer what it runs
 
@@ -224,6 +231,42 @@ TEST_F (RecoveryTest, AKeyboardThatDoesNotComeBackWithTheNewFirmwareGetsNoRestor
     EXPECT_EQ (a.warnings.back(), "The backup was put back into the keyboard.");
     EXPECT_EQ (UpdateResultCheck::checkBackupRestored (*keyboard, backupFolder, SimulatedKeyboard::factoryDataFor (49)), "");
     EXPECT_EQ (keyboard->getUserData().globals, userDataBefore.globals);
+}
+
+TEST_F (RecoveryTest, TryAgainSendsBothImagesAgainAndPutsTheUsersOwnDataBack)
+{
+    auto& a = start();
+    plug (49, 1.15, { "unplug=2000@assets-block:4000" });
+    ASSERT_TRUE (windowShowsVersion (1.15));
+    a.pressTryAgain = []
+    { return true; };
+
+    clickUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.warnings.size() == 2; },
+                                  test::updateTimeoutMs));
+
+    const auto backupFolder = a.getEngine()->getLastBackupFolder();
+    EXPECT_EQ (a.warnings[0], "The firmware transfer stopped before the keyboard had all of it, so your settings and presets were not put back. They are safe in the backup folder:\n" + backupFolder + "\n" + tryAgainText + "\n" + emergencyIfNotText + " When it is done, the updater offers to put your settings and presets back.");
+    EXPECT_EQ (a.warnings[1], "Firmware Update Complete.");
+    EXPECT_EQ (a.tryAgainOffers, 1);
+    EXPECT_TRUE (a.questions.empty());
+
+    // By the keyboard's own account: the new firmware, and its own data, moved as the
+    // firmware it had before needs.
+    EXPECT_EQ (keyboard->getFirmwareVersion(), 1.25);
+    EXPECT_EQ (keyboard->checkRestore(), "");
+    EXPECT_EQ (a.getEngine()->getState().version.load(), 1.25);
+    EXPECT_FALSE (a.getEngine()->canTryAgain());
+
+    const auto log = juce::File (backupFolder).getChildFile ("UpdateLog.txt").loadFileAsString();
+    EXPECT_TRUE (log.contains ("ended: error: deviceUnavailable") && log.contains ("try 2: the firmware is sent again") && log.contains ("ended: completed")) << log;
+
+    // The session could not end under either try; the taskbar showed the failure until
+    // the second try, and nothing once it was done.
+    const juce::String blocked = "blocked: Updating the keyboard's firmware: wait until it is complete, or the MORELTA keyboard may be left in an unusable state.";
+    EXPECT_EQ (a.desktop().window, a.getMainWindow());
+    EXPECT_EQ (a.desktop().asked, (juce::StringArray { "none", blocked, "running", "failed", "allowed", blocked, "running", "allowed", "none" })) << a.desktop().asked.joinIntoString (" | ");
 }
 
 TEST_F (RecoveryTest, AFolderDroppedOnTheWindowIsCheckedAndPutBackOnlyAfterAConfirmation)
@@ -322,4 +365,86 @@ TEST (HeadlessRunner, AnUpdateWhoseImageIsLostEndsWithoutARestoreAndItsBackupGoe
     const auto [restored, restoring] = run ({ "--firmware", "1.25", "--seed", "7", "--restore-backup", backups[0].getFullPathName(), "--data-dir", data.getFullPathName() });
     EXPECT_EQ (restored, 0) << restoring;
     EXPECT_TRUE (restoring.contains ("the keyboard holds the backup's settings and presets")) << restoring;
+}
+
+TEST (HeadlessRunner, TryAgainEndsAFailedTransferWithTheKeyboardOnTheNewFirmwareAndItsOwnData)
+{
+    const juce::TemporaryFile folder;
+
+    struct Run
+    {
+        juce::String fault;
+        int tries;
+        std::unique_ptr<juce::ChildProcess> process = std::make_unique<juce::ChildProcess>();
+    };
+
+    std::vector<Run> runs;
+
+    for (auto* fault : { "drop@app-block:0", "drop@assets-block:5000", "unplug=3000@assets-block:4000" })
+        for (auto tries : { 0, 1 })
+            runs.push_back ({ fault, tries });
+
+    // Side by side: each waits for the keyboard more than it works.
+    for (size_t i = 0; i < runs.size(); ++i)
+    {
+        auto& r = runs[i];
+        const auto data = folder.getFile().getChildFile (juce::String ((int) i));
+        ASSERT_TRUE (data.createDirectory());
+        ASSERT_TRUE (r.process->start (juce::StringArray { MORELTA_SIM_UPDATE, "--firmware", "1.15", "--fault", r.fault, "--try-again", juce::String (r.tries), "--wait-bounds", "2000,3000,5000", "--data-dir", data.getFullPathName() }));
+    }
+
+    for (auto& r : runs)
+    {
+        SCOPED_TRACE (r.fault + " with --try-again " + juce::String (r.tries));
+        ASSERT_TRUE (r.process->waitForProcessToFinish (test::updateTimeoutMs));
+        const auto output = r.process->readAllProcessOutput();
+
+        // The runner checks the keyboard's own account: 1.25, its own data restored.
+        if (r.tries == 0)
+        {
+            EXPECT_NE (r.process->getExitCode(), 0u) << output;
+            EXPECT_FALSE (output.contains ("try again")) << output;
+        }
+        else
+        {
+            EXPECT_EQ (r.process->getExitCode(), 0u) << output;
+            EXPECT_TRUE (output.contains ("try again") && output.contains ("its user data restored")) << output;
+        }
+    }
+}
+
+TEST (HeadlessRunner, AWaitThatGoesOnTooLongSaysSoAndGoesOnWaiting)
+{
+    const juce::TemporaryFile folder;
+    const std::pair<const char*, const char*> cases[] = {
+        { "drop@update-mode", "waiting too long: notInUpdateMode" },
+        { "no-return@reboot", "waiting too long: notBack" },
+    };
+
+    std::vector<std::unique_ptr<juce::ChildProcess>> runs;
+
+    for (auto& [fault, notice] : cases)
+    {
+        const auto data = folder.getFile().getChildFile (fault);
+        ASSERT_TRUE (data.createDirectory());
+        runs.push_back (std::make_unique<juce::ChildProcess>());
+        ASSERT_TRUE (runs.back()->start (juce::StringArray { MORELTA_SIM_UPDATE, "--fault", fault, "--wait-bounds", "1000,2000,2000", "--timeout", "300", "--data-dir", data.getFullPathName() }));
+    }
+
+    for (size_t i = 0; i < runs.size(); ++i)
+    {
+        // It never ends by itself (only at its own time-out): read until the notice
+        // shows, then end it.
+        // A byte at a time: a read returns only once it has all it asked for.
+        juce::String output;
+        char byte = 0;
+
+        while (! output.contains (cases[i].second) && runs[i]->readProcessOutput (&byte, 1) == 1)
+            output += juce::String::charToString ((juce::juce_wchar) (juce::uint8) byte);
+
+        EXPECT_TRUE (output.contains (cases[i].second)) << output;
+        EXPECT_TRUE (runs[i]->isRunning()) << output;
+        EXPECT_FALSE (output.contains ("error:")) << output;
+        runs[i]->kill();
+    }
 }

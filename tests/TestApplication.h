@@ -8,12 +8,45 @@
 
 namespace test
 {
+/** The desktop session as the application uses it: what it asked, in order, each
+    change once ("blocked: <reason>", "allowed", "running", "failed", "none").
+*/
+class RecordingDesktopSession final : public DesktopSession
+{
+public:
+    void attach (juce::Component* w) override { window = w; }
+
+    bool setSessionEndBlocked (bool blocked, const juce::String& reason) override
+    {
+        note (blocked ? "blocked: " + reason : juce::String ("allowed"));
+        return true;
+    }
+
+    bool showProgress (Progress state, double value) override
+    {
+        note (state == Progress::running ? "running" : (state == Progress::failed ? "failed" : "none"));
+        lastProgress = value;
+        return true;
+    }
+
+    juce::Component* window = nullptr;
+    juce::StringArray asked;
+    double lastProgress = 0.0;
+
+private:
+    void note (const juce::String& what)
+    {
+        if (asked.isEmpty() || asked[asked.size() - 1] != what)
+            asked.add (what);
+    }
+};
+
 /** The application with its alert boxes and its quit recorded instead of shown. */
 class TestApplication final : public MoreltaFirmwareUpdaterApplication
 {
 public:
     explicit TestApplication (const juce::File& commonData, MidiPortSystem::Ptr midiPorts = new VirtualMidiPortSystem())
-        : MoreltaFirmwareUpdaterApplication (Environment { midiPorts, commonData })
+        : MoreltaFirmwareUpdaterApplication (Environment { midiPorts, commonData, nullptr, new RecordingDesktopSession() })
         , ports (dynamic_cast<VirtualMidiPortSystem*> (midiPorts.get()))
         , userData (commonData.getChildFile ("user data"))
     {
@@ -29,10 +62,16 @@ public:
         getEngine()->setUserDataFolder (userData);
     }
 
+    RecordingDesktopSession& desktop() { return *dynamic_cast<RecordingDesktopSession*> (getDesktopSession()); }
+
     std::vector<juce::String> questions, warnings;
     std::function<bool (const juce::String&)> answer = [] (const juce::String&)
     { return true; };
-    int quits = 0;
+    int quits = 0, tryAgainOffers = 0;
+
+    // Whether "Try again" is pressed in the alert that offers it; OK otherwise.
+    std::function<bool()> pressTryAgain = []
+    { return false; };
     std::function<void()> onWarning;
 
 protected:
@@ -50,6 +89,17 @@ protected:
 
         if (onWarning != nullptr)
             onWarning();
+    }
+
+    void offerTryAgain (const juce::String& text) override
+    {
+        ++tryAgainOffers;
+        showWarning (text);
+
+        // Pressed once the alert is up, as a user does.
+        if (pressTryAgain())
+            juce::MessageManager::callAsync ([this]
+                                             { tryAgain(); });
     }
 
     void quitApplication() override { ++quits; }

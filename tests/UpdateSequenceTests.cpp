@@ -25,7 +25,7 @@ public:
         if (statuses.empty() || statuses.back() != s)
         {
             statuses.push_back (s);
-            timerResolutionKept.push_back (ScopedTimerResolution::getNumInstances() > 0);
+            updateScopeHeld.push_back (ScopedTimerResolution::getNumInstances() > 0 && ScopedSystemAwake::isHeld());
         }
 
         progressOnEntering.emplace (s, lastProgress); // the first time only
@@ -49,7 +49,7 @@ public:
 
     bool completed = false;
     std::vector<int> statuses, errors;
-    std::vector<bool> timerResolutionKept; // at each status
+    std::vector<bool> updateScopeHeld; // at each status
     std::vector<double> progress;
     std::map<int, double> progressOnEntering;
     double lastProgress = 0.0;
@@ -83,7 +83,7 @@ struct Updater
             return false;
 
         log.statuses.clear();
-        log.timerResolutionKept.clear();
+        log.updateScopeHeld.clear();
         engine->beginUpdate();
         return true;
     }
@@ -133,7 +133,7 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     EXPECT_EQ (emergency.log.statuses, (std::vector<int> { 0, 5, 6, 7, 10, 0 })); // never startingEmergencyUpdate
 
     // From the reset that starts the update to the one that ends it.
-    EXPECT_EQ (emergency.log.timerResolutionKept, (std::vector<bool> { true, true, true, true, true, false }));
+    EXPECT_EQ (emergency.log.updateScopeHeld, (std::vector<bool> { true, true, true, true, true, false }));
 
     // One progress over both images: the app image ends 1591 / 9502 of the way.
     EXPECT_NEAR (emergency.log.progressOnEntering[EngineStatus::sendingAssets], 1591.0 / 9502.0, 0.001);

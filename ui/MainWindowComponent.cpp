@@ -9,6 +9,10 @@ const char* const deviceNotFoundText = "Device not found. Connect keyboard to pe
 const char* const closeOtherAppsText = "IMPORTANT: Before using this app, close all other MIDI apps, including ZOQ.\n\n";
 const char* const presetsReplacedText = "This firmware update will replace the last two user presets with presets for TRQ and Studio One. It will not affect your other presets.\nIf you need to restore those last two user presets after the update, please contact our technical support team at: ";
 const char* const backedUpToText = "Your presets will be backed up to: ";
+const char* const notInUpdateModeText = "The keyboard has not restarted into its update mode yet. The update goes on as soon as it does. "
+                                        "If nothing happens within a minute, close the updater (the keyboard still runs its old firmware, with your settings and presets), "
+                                        "unplug the keyboard, plug it in again and start the update again.";
+const char* const notBackText = "The keyboard has not come back yet. The update goes on as soon as it does. Check its USB cable, or unplug the keyboard and plug it in again.";
 const char* const placeholderText = "Placeholder firmware: this build updates no keyboard";
 
 // Firmware before this version loses its last two presets in the update.
@@ -167,7 +171,20 @@ void MainWindowComponent::statusChanged (int status)
     if (step.resetsProgress)
         progressDisplay->progress = 0.0;
 
-    statusLabel->setText (juce::String ("Status: ") + step.text, juce::dontSendNotification);
+    stepText = juce::String ("Status: ") + step.text;
+    showingStep = true;
+    statusLabel->setText (stepText, juce::dontSendNotification);
+}
+
+void MainWindowComponent::waitNoticeChanged (int notice)
+{
+    if (! showingStep)
+        return;
+
+    const char* const advice = notice == WaitNotice::notInUpdateMode ? notInUpdateModeText
+                               : notice == WaitNotice::notBack       ? notBackText
+                                                                     : nullptr;
+    statusLabel->setText (advice != nullptr ? stepText + "\n\n" + advice : stepText, juce::dontSendNotification);
 }
 
 void MainWindowComponent::progressChanged (double progress)
@@ -249,6 +266,7 @@ void MainWindowComponent::showDeviceInfo()
     }
 
     statusLabel->setText (notice, juce::dontSendNotification);
+    showingStep = false;
     emergencyLabel->setVisible (emergencyMode);
 
     for (auto* control : { (juce::Component*) updateVersionLabel.get(), (juce::Component*) currentVersionLabel.get(), (juce::Component*) updateButton.get(), (juce::Component*) progressDisplay.get() })

@@ -56,6 +56,9 @@ public:
     void hardwareModelChanged (int model) override;
     void emergencyModeChanged (bool isOn) override;
 
+    /** Says, below the step, what to do about a wait for the keyboard that goes on. */
+    void waitNoticeChanged (int notice) override;
+
     /** Any key toggles emergency mode. */
     bool keyPressed (const juce::KeyPress& key, juce::Component* originatingComponent) override;
     using juce::Component::keyPressed;
@@ -89,6 +92,8 @@ private:
     std::unique_ptr<ProgressDisplayWithBackground> progressDisplay;
     std::unique_ptr<juce::Label> currentVersionLabel, updateVersionLabel, statusLabel, emergencyLabel, placeholderLabel;
     juce::File droppedFolder;
+    juce::String stepText; // "Status: " and the step's own text
+    bool showingStep = false;
     bool emergencyMode = false;
     CustomLook customLook;
     double firmwareVersion = 0.0;
