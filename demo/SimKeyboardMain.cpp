@@ -2,7 +2,7 @@
 // whose ports our WinMM test driver (winemorelta.drv, under Wine) shows to every program,
 // over a TCP link on 127.0.0.1. Its first line of output is "link-port N".
 // As a client of a running one it asks for a check of the keyboard's state (--check) or
-// ends it (--quit).
+// prints what the keyboard has seen so far (--log) or ends it (--quit).
 
 #include "engine/BackupFolder.h"
 #include "sim/DriverLinkServer.h"
@@ -33,6 +33,7 @@ as a client of the keyboard process on --link-port:
                             checks that the keyboard holds what an update must leave
                             (the newest backup of its model when no folder is given);
                             exits 0 only when it does
+  --log                     prints the keyboard's log so far, one event a line
   --quit                    ends it
 )";
 
@@ -41,7 +42,7 @@ struct Options
     SimulatedKeyboard::Settings keyboard;
     std::vector<DriverFault> driverFaults;
     int linkPort = DriverLinkProtocol::defaultPort;
-    bool emergency = false, check = false, quit = false;
+    bool emergency = false, check = false, quit = false, log = false;
     juce::File backupFolder;
 };
 
@@ -64,6 +65,8 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.check = true;
         else if (a == "--quit")
             o.quit = true;
+        else if (a == "--log")
+            o.log = true;
         else if (SimulatedKeyboard::Settings::isOption (a) && takesValue() && o.keyboard.applyOption (a, value))
             continue;
         else if (a == "--link-port" && takesValue() && value.containsOnly ("0123456789") && value.getIntValue() < 65536)
@@ -92,11 +95,16 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
     return o;
 }
 
-/** The client's request: "check" or "quit", then "emergency" and "backup=DIR" lines. */
+/** The client's request: "check", "log" or "quit"; a check with "emergency" and
+    "backup=DIR" lines.
+*/
 juce::String controlRequestOf (const Options& o)
 {
     if (o.quit)
         return "quit";
+
+    if (o.log)
+        return "log";
 
     juce::String request ("check");
 
@@ -159,7 +167,7 @@ int main (int argc, char** argv)
         return 2;
     }
 
-    if (options->check || options->quit)
+    if (options->check || options->quit || options->log)
     {
         const auto answer = DriverLinkServer::requestControl (options->linkPort, controlRequestOf (*options), 30000);
 
@@ -180,6 +188,9 @@ int main (int argc, char** argv)
     DriverLinkServer server (ports, options->driverFaults, [&] (const juce::String& request) -> std::pair<int, juce::String>
                              {
                                  const auto lines = juce::StringArray::fromLines (request);
+
+                                 if (lines[0] == "log")
+                                     return { 0, keyboard->getLog().joinIntoString ("\n") };
 
                                  if (lines[0] == "quit")
                                  {

@@ -1,12 +1,18 @@
 // morelta-sim-update: runs one firmware update, as a user would, with the updater's own
-// port manager and engine against a simulated keyboard on the virtual MIDI ports, and
-// checks the result on the keyboard's side. Exits 0 only when the update completed, the
+// port manager and engine against a simulated keyboard on the virtual MIDI ports (or, in
+// the Windows build with --ports winmm, through WinMM and our test driver to a keyboard in
+// a process of its own), and checks the result on the keyboard's side. Exits 0 only when the update completed, the
 // keyboard holds exactly the embedded images and the user data the restore must leave,
 // and the backup files hold what the keyboard held. With --restore-backup it puts a
 // backup folder back instead, and checks that the keyboard holds the folder's data.
 
 #include "engine/ApplicationEngine.h"
+#include "sim/KeyboardProcess.h"
 #include "sim/UpdateResultCheck.h"
+
+#if JUCE_WINDOWS
+#include "midi/WinMidiPortSystem.h"
+#endif
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
@@ -31,8 +37,25 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --wait-bounds E,S,R       milliseconds before a wait explains itself: for the update mode,
                             the silent restart, the port's return (15000,30000,60000)
   --timeout SECONDS         give up after this long (1800)
+  --expect-error ERROR      succeed only if the update ends with this error, e.g.
+                            deviceUnavailable (and exit non-zero if it completes)
+  --ports virtual|winmm     the virtual ports with the keyboard in this process (virtual),
+                            or WinMM through our test driver with the keyboard in a
+                            process of its own, morelta-sim-keyboard (winmm; Windows only)
+  --driver-fault FAULT      with --ports winmm, a fault of the driver's side, e.g.
+                            never-done@assets-block:100 (see morelta-sim-keyboard --help)
   --help                    this text
 )";
+
+/** The error of this name; -1 for a name that is none. */
+int errorNamed (const juce::String& name)
+{
+    for (int e = 0; juce::String (EngineError::nameOf (e)) != "unknown"; ++e)
+        if (name == EngineError::nameOf (e))
+            return e;
+
+    return -1;
+}
 
 struct Options
 {
@@ -42,6 +65,9 @@ struct Options
     int timeoutSeconds = 1800;
     int tryAgain = 0;
     RestartWaitWatch::Bounds waitBounds;
+    juce::String expectedError;
+    bool winmm = false;
+    juce::StringArray keyboardArgs; // the keyboard's own options, for its process
 };
 
 std::optional<Options> parse (const juce::StringArray& args, juce::String& problem)
@@ -57,20 +83,29 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
         auto takesValue = [&]
         { ++i; return value.isNotEmpty(); };
 
+        auto forKeyboard = [&]
+        { o.keyboardArgs.addArray (args, flagIndex, i - flagIndex + 1); };
+
         if (a == "--emergency")
             o.emergency = true;
         else if (SimulatedKeyboard::Settings::isOption (a) && takesValue() && o.keyboard.applyOption (a, value))
-            continue;
+            forKeyboard();
         else if (a == "--link-rate" && takesValue() && value.containsOnly ("0123456789"))
-            linkRate = value.getIntValue();
+            linkRate = value.getIntValue(), forKeyboard();
         else if (a == "--fault" && takesValue() && KeyboardFault::parse (value).has_value())
-            o.keyboard.faults.push_back (*KeyboardFault::parse (value));
+            o.keyboard.faults.push_back (*KeyboardFault::parse (value)), forKeyboard();
+        else if (a == "--driver-fault" && takesValue())
+            forKeyboard();
+        else if (a == "--ports" && takesValue() && (value == "virtual" || (value == "winmm" && JUCE_WINDOWS)))
+            o.winmm = value == "winmm";
+        else if (a == "--expect-error" && takesValue() && errorNamed (value) >= 0)
+            o.expectedError = value;
         else if (a == "--data-dir" && takesValue())
             o.dataDir = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         else if (a == "--restore-backup" && takesValue())
             o.backupToRestore = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         else if (a == "--trace" && takesValue())
-            o.keyboard.traceFile = juce::File::getCurrentWorkingDirectory().getChildFile (value);
+            o.keyboard.traceFile = juce::File::getCurrentWorkingDirectory().getChildFile (value), forKeyboard();
         else if (a == "--timeout" && takesValue() && value.containsOnly ("0123456789"))
             o.timeoutSeconds = value.getIntValue();
         else if (a == "--try-again" && takesValue() && value.containsOnly ("0123456789"))
@@ -91,7 +126,23 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
     if (linkRate >= 0)
         o.keyboard.timing.linkBytesPerSecond = linkRate;
 
+    if (o.winmm && o.backupToRestore != juce::File())
+    {
+        problem = "--restore-backup puts a backup into a keyboard in this process: it takes the virtual ports";
+        return {};
+    }
+
+    if (! o.winmm && o.keyboardArgs.contains ("--driver-fault"))
+    {
+        problem = "--driver-fault needs --ports winmm";
+        return {};
+    }
+
     o.keyboard.startsInUpdateMode = o.emergency;
+
+    if (o.emergency)
+        o.keyboardArgs.add ("--emergency");
+
     return o;
 }
 
@@ -176,7 +227,29 @@ int main (int argc, char** argv)
 
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
-    MidiManager::Ptr manager = new MidiManager (ports, privateDriver);
+    MidiPortSystem::Ptr updaterPorts = ports;
+
+    // Over WinMM the keyboard lives in a process of its own, and our test driver inside
+    // this one carries the bytes to it: as the updater's reach a keyboard on Windows.
+    std::unique_ptr<KeyboardProcess> keyboardProcess;
+
+#if JUCE_WINDOWS
+    if (options->winmm)
+    {
+        keyboardProcess = std::make_unique<KeyboardProcess> (options->keyboardArgs);
+
+        if (! keyboardProcess->isRunning())
+        {
+            std::cout << "FAILED: the keyboard process did not start: " << keyboardProcess->getOutput() << std::endl;
+            return 1;
+        }
+
+        keyboardProcess->exportLinkPort();
+        updaterPorts = new WinMidiPortSystem();
+    }
+#endif
+
+    MidiManager::Ptr manager = new MidiManager (updaterPorts, privateDriver);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
     Reporter reporter;
     engine->addListener (&reporter);
@@ -193,9 +266,9 @@ int main (int argc, char** argv)
     engine->setWaitBounds (options->waitBounds);
     engine->setEmergencyMode (options->emergency);
 
-    auto keyboard = std::make_unique<SimulatedKeyboard> (ports, options->keyboard, privateDriver);
+    auto keyboard = keyboardProcess == nullptr ? std::make_unique<SimulatedKeyboard> (ports, options->keyboard, privateDriver) : nullptr;
 
-    std::cout << "keyboard " << keyboard->getModelName() << ", firmware " << juce::String (options->keyboard.firmwareVersion, 2)
+    std::cout << "keyboard MORELTA" << options->keyboard.keys << (keyboardProcess != nullptr ? " in a process of its own, over WinMM" : "") << ", firmware " << juce::String (options->keyboard.firmwareVersion, 2)
               << (options->emergency ? ", in its update mode" : "") << "; backups under " << options->dataDir.getFullPathName() << std::endl;
 
     auto fail = [&] (const juce::String& why)
@@ -215,7 +288,7 @@ int main (int argc, char** argv)
               << juce::String (engine->getState().version.load(), 2) << std::endl;
 
     const auto restoring = options->backupToRestore != juce::File();
-    const auto dataBefore = keyboard->getUserData();
+    const auto dataBefore = keyboard != nullptr ? keyboard->getUserData() : SimulatedKeyboard::UserData {};
     juce::String backupFolder;
 
     if (restoring)
@@ -259,8 +332,29 @@ int main (int argc, char** argv)
     if (! ended)
         return fail ("the update did not end within " + juce::String (options->timeoutSeconds) + " s");
 
+    if (options->expectedError.isNotEmpty())
+    {
+        if (reporter.error != errorNamed (options->expectedError))
+            return fail ("the update ended " + juce::String (reporter.error >= 0 ? juce::String ("with ") + EngineError::nameOf (reporter.error) : "completed") + ", not with " + options->expectedError);
+
+        std::cout << "ended as expected with " << options->expectedError << " after " << juce::String (reporter.seconds(), 1) << " s" << std::endl;
+        engine = nullptr;
+        return 0;
+    }
+
     if (reporter.error >= 0)
         return fail (juce::String ("the updater reported ") + EngineError::nameOf (reporter.error));
+
+    if (keyboardProcess != nullptr)
+    {
+        if (const auto wrong = keyboardProcess->check (options->emergency, juce::File (backupFolder)); wrong.isNotEmpty())
+            return fail (wrong);
+
+        std::cout << "completed in " << juce::String (reporter.seconds(), 1) << " s over WinMM: the keyboard process found firmware 1.25 with both images as embedded"
+                  << (options->emergency ? "" : ", its user data restored, and the backup in " + backupFolder) << std::endl;
+        engine = nullptr;
+        return 0;
+    }
 
     if (restoring)
     {
