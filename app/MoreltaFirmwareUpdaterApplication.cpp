@@ -39,6 +39,15 @@ const char* const tryAgainText = "Press Try again to send the firmware again as 
 const char* const restoreAfterTryText = " Once the keyboard runs the new firmware, your settings and presets are put back.";
 const char* const emergencyIfNotText = "If that does not help, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
 const char* const tryAgainButtonText = "Try again";
+
+// What JUCE's box reports for "Try again", its first button: the button's index on
+// Windows; on Linux, where the native box is JUCE's own OK/Cancel window, 1 for the
+// first button and 0 for the second.
+#if JUCE_WINDOWS
+constexpr int tryAgainResult = 0;
+#else
+constexpr int tryAgainResult = 1;
+#endif
 const char* const offerBackupText = "The keyboard now runs the new firmware, with its factory settings and presets. A backup of your own was found:\n";
 const char* const putBackNowText = "\nPut it back into the keyboard now?";
 const char* const confirmRestoreText = "Put this backup back into the keyboard? Its global settings and presets replace those on the keyboard.\n";
@@ -385,7 +394,7 @@ void MoreltaFirmwareUpdaterApplication::offerTryAgain (const juce::String& text)
 
     juce::NativeMessageBox::showAsync (options, [weakThis = juce::WeakReference<MoreltaFirmwareUpdaterApplication> (this)] (int button)
                                        {
-                                           if (weakThis != nullptr && button == 0)
+                                           if (weakThis != nullptr && button == tryAgainResult)
                                                weakThis->tryAgain(); });
 }
 

@@ -523,6 +523,7 @@ bool ApplicationEngine::tryAgain()
     // A normal update tried again puts the user data back, whatever was switched since.
     if (! again.emergency && state->emergencyMode)
         setEmergencyMode (false);
+
     updateScope = std::make_unique<UpdateScope>();
     updateLog.again (again.tries + 1);
 

@@ -731,6 +731,11 @@ TEST (BackupFolderReader, FilesThatAreNotOrdinaryFilesAreRefusedWithoutBeingRead
 
 TEST (BackupFolderReader, TheNewestBackupIsSoughtAmongTheNewestFoldersOnly)
 {
+#if JUCE_WINDOWS
+    // JUCE opens a folder without FILE_FLAG_BACKUP_SEMANTICS, so it cannot date one here.
+    GTEST_SKIP() << "JUCE cannot set a folder's time on Windows";
+#endif
+
     const juce::TemporaryFile userData;
     const auto models = BackupFolder::modelFolder (userData.getFile(), HardwareModel::morelta49);
     const auto now = juce::Time::getCurrentTime();
