@@ -47,6 +47,12 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --help                    this text
 )";
 
+#if JUCE_WINDOWS
+constexpr bool winmmAvailable = true;
+#else
+constexpr bool winmmAvailable = false;
+#endif
+
 /** The error of this name; -1 for a name that is none. */
 int errorNamed (const juce::String& name)
 {
@@ -96,7 +102,7 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.keyboard.faults.push_back (*KeyboardFault::parse (value)), forKeyboard();
         else if (a == "--driver-fault" && takesValue())
             forKeyboard();
-        else if (a == "--ports" && takesValue() && (value == "virtual" || (value == "winmm" && JUCE_WINDOWS)))
+        else if (a == "--ports" && takesValue() && (value == "virtual" || (value == "winmm" && winmmAvailable)))
             o.winmm = value == "winmm";
         else if (a == "--expect-error" && takesValue() && errorNamed (value) >= 0)
             o.expectedError = value;

@@ -786,7 +786,14 @@ void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray names)
     // The keyboard restarts while its firmware is erased and after the new one is in.
     const int s = state->status;
 
-    if (isBusy() && s != EngineStatus::erasingFirmware && s != EngineStatus::waitingForReboot)
+    // A transfer tried again right after a failed send may hear only now that the port
+    // went: its first sender waits for the port to come back before any block goes out.
+    auto waitingToSend = false;
+
+    if (auto* first = senders.getFirst().get(); first != nullptr)
+        waitingToSend = (s == EngineStatus::startingEmergencyUpdate || s == EngineStatus::sendingApp) && first->getBlocksSent() == 0;
+
+    if (isBusy() && s != EngineStatus::erasingFirmware && s != EngineStatus::waitingForReboot && ! waitingToSend)
         reportError (EngineError::deviceUnavailable);
 }
 

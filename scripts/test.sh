@@ -6,8 +6,8 @@
 #   scripts/test.sh windows         the Windows build under Wine and Xvfb: its tests,
 #                                   whole updates over WinMM and our test driver, the
 #                                   updater's window against the Linux build's
-#                                   (scripts/check-windows-app.sh), and a normal and an
-#                                   emergency update clicked in its window
+#                                   (scripts/check-windows-app.sh), and an emergency
+#                                   update clicked in its window
 #                                   (scripts/check-windows-update.sh)
 set -euo pipefail
 
@@ -23,7 +23,7 @@ if [ "$flavour" = windows ]; then
     exec xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "$root/scripts/wine.sh" --session bash -c '
         ctest --output-on-failure --parallel 2 &&
         "$0/scripts/check-windows-app.sh" "$1" "$2/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater" &&
-        "$0/scripts/check-windows-update.sh" "$1"' \
+        "$0/scripts/check-windows-update.sh" "$1" emergency' \
         "$root" "$dir" "$linux"
 fi
 dir=$("$root/scripts/build.sh" "$flavour")

@@ -15,13 +15,17 @@ constexpr int answerTimeoutMs = 30000;
 
 juce::File KeyboardProcess::besideThisProgram()
 {
-    return juce::File::getSpecialLocation (juce::File::currentExecutableFile)
-        .getSiblingFile (JUCE_WINDOWS ? "morelta-sim-keyboard.exe" : "morelta-sim-keyboard");
+#if JUCE_WINDOWS
+    const auto name = "morelta-sim-keyboard.exe";
+#else
+    const auto name = "morelta-sim-keyboard";
+#endif
+    return juce::File::getSpecialLocation (juce::File::currentExecutableFile).getSiblingFile (name);
 }
 
-KeyboardProcess::KeyboardProcess (const juce::StringArray& options, const juce::File& executable)
+KeyboardProcess::KeyboardProcess (const juce::StringArray& options, int port, const juce::File& executable)
 {
-    juce::StringArray command { executable.getFullPathName(), "--link-port", "0" };
+    juce::StringArray command { executable.getFullPathName(), "--link-port", juce::String (port) };
     command.addArray (options);
 
     if (! process.start (command, juce::ChildProcess::wantStdOut))
@@ -32,7 +36,8 @@ KeyboardProcess::KeyboardProcess (const juce::StringArray& options, const juce::
     char c = 0;
 
     while (process.readProcessOutput (&c, 1) == 1 && c != '\n')
-        output += c;
+        if (c != '\r')
+            output += c;
 
     if (output.startsWith ("link-port "))
         linkPort = output.fromFirstOccurrenceOf (" ", false, false).trim().getIntValue();

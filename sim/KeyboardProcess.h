@@ -10,9 +10,10 @@ class KeyboardProcess final
 {
 public:
     /** Starts the keyboard process with these options (the keyboard's own, as
-        morelta-sim-keyboard takes them); isRunning() tells whether it came up.
+        morelta-sim-keyboard takes them), on this link port or a free one;
+        isRunning() tells whether it came up.
     */
-    explicit KeyboardProcess (const juce::StringArray& options, const juce::File& executable = besideThisProgram());
+    explicit KeyboardProcess (const juce::StringArray& options, int port = 0, const juce::File& executable = besideThisProgram());
 
     /** Ends it. */
     ~KeyboardProcess();

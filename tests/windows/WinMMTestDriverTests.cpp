@@ -7,6 +7,7 @@
 // first MIDI call, and CTest runs each test in a process of its own.
 
 #include "sim/DriverLinkServer.h"
+#include "sim/KeyboardProcess.h"
 #include "sim/SimulatedKeyboard.h"
 #include "sim/TrafficTrace.h"
 
@@ -20,51 +21,18 @@ namespace
 {
 constexpr int timeoutMs = 10000;
 
-/** The keyboard process, started with these options on a free link port. */
-class KeyboardProcess
+/** The keyboard process beside the tests, with this process's driver pointed at it:
+    before the test's first MIDI call, when the driver reads where to find it.
+*/
+struct Keyboard : KeyboardProcess
 {
-public:
-    explicit KeyboardProcess (const juce::StringArray& options)
+    explicit Keyboard (const juce::StringArray& options)
+        : KeyboardProcess (options, 0, testsExecutableFolder().getChildFile (MORELTA_SIM_KEYBOARD_FROM_TESTS))
     {
-        const auto exe = juce::File::getSpecialLocation (juce::File::currentExecutableFile)
-                             .getParentDirectory()
-                             .getChildFile (MORELTA_SIM_KEYBOARD_FROM_TESTS);
-        juce::StringArray command { exe.getFullPathName(), "--link-port", "0" };
-        command.addArray (options);
-
-        if (! process.start (command, juce::ChildProcess::wantStdOut))
-            return;
-
-        // Its first line names the port; read up to it, a byte at a time.
-        juce::String line;
-        char c = 0;
-
-        while (process.readProcessOutput (&c, 1) == 1 && c != '\n')
-            line += c;
-
-        if (line.startsWith ("link-port "))
-            port = line.fromFirstOccurrenceOf (" ", false, false).trim().getIntValue();
-
-        // Before WinMM's first MIDI call in this process: the driver reads it then.
-        SetEnvironmentVariableA ("MORELTA_TEST_DRIVER_PORT", juce::String (port).toRawUTF8());
+        exportLinkPort();
     }
 
-    ~KeyboardProcess() { quit(); }
-
-    /** Ends it; its trace is complete afterwards. */
-    bool quit()
-    {
-        if (! process.isRunning())
-            return true;
-
-        DriverLinkServer::requestControl (port, "quit", timeoutMs);
-        return process.waitForProcessToFinish (timeoutMs) || ! process.kill();
-    }
-
-    int port = 0;
-
-private:
-    juce::ChildProcess process;
+    static juce::File testsExecutableFolder() { return juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory(); }
 };
 
 /** Waits for a header's MHDR_DONE; CALLBACK_EVENT sets the event for every callback. */
@@ -211,8 +179,8 @@ constexpr UINT replyInput = 2;
 TEST (WinMMTestDriver, ListsTheKeyboardsPortsInTheFirstSlotsAndEightSlotsEachWay)
 {
     const juce::StringArray options { "--model", "61" };
-    KeyboardProcess keyboard (options);
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard (options);
+    ASSERT_TRUE (keyboard.isRunning());
 
     ASSERT_EQ (midiOutGetNumDevs(), 8u);
     ASSERT_EQ (midiInGetNumDevs(), 8u);
@@ -248,8 +216,8 @@ TEST (WinMMTestDriver, ABlockWithoutStatusByteReachesTheKeyboardByteForByteAndIs
 {
     const auto trace = juce::File::createTempFile ("trace.jsonl");
     // 2048 bytes a second: the keyboard takes a 1024-byte block in half a second.
-    KeyboardProcess keyboard ({ "--trace", trace.getFullPathName(), "--link-rate", "2048" });
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard ({ "--trace", trace.getFullPathName(), "--link-rate", "2048" });
+    ASSERT_TRUE (keyboard.isRunning());
 
     const auto block = middleBlock();
 
@@ -277,8 +245,8 @@ TEST (WinMMTestDriver, ABlockWithoutStatusByteReachesTheKeyboardByteForByteAndIs
 
 TEST (WinMMTestDriver, APortHasOneOpenerAndTheKeyboardProcessCanRefuseOpensAsBusy)
 {
-    KeyboardProcess keyboard ({ "--driver-fault", "busy=1" });
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard ({ "--driver-fault", "busy=1" });
+    ASSERT_TRUE (keyboard.isRunning());
 
     // Held by "another program" once; then ours, and a second open is refused.
     EXPECT_EQ (OpenOutput (0).result, MMSYSERR_ALLOCATED);
@@ -292,8 +260,8 @@ TEST (WinMMTestDriver, APortHasOneOpenerAndTheKeyboardProcessCanRefuseOpensAsBus
 
 TEST (WinMMTestDriver, TheIdentityReplyFillsTheOldestQueuedBufferUpToF7)
 {
-    KeyboardProcess keyboard ({});
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard ({});
+    ASSERT_TRUE (keyboard.isRunning());
 
     OpenInput in (replyInput);
     ASSERT_EQ (in.result, MMSYSERR_NOERROR);
@@ -332,8 +300,8 @@ TEST (WinMMTestDriver, TheIdentityReplyFillsTheOldestQueuedBufferUpToF7)
 
 TEST (WinMMTestDriver, InputIsDroppedWhileNoBufferIsQueued)
 {
-    KeyboardProcess keyboard ({});
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard ({});
+    ASSERT_TRUE (keyboard.isRunning());
 
     OpenInput in (replyInput);
     ASSERT_EQ (in.result, MMSYSERR_NOERROR);
@@ -365,8 +333,8 @@ TEST (WinMMTestDriver, InputIsDroppedWhileNoBufferIsQueued)
 TEST (WinMMTestDriver, APortThatVanishesFailsCapsAndOpenAndGivesItsHeadersBack)
 {
     // The keyboard pulls its cable when it sees the Identity Request.
-    KeyboardProcess keyboard ({ "--driver-fault", "unplug@identity:0" });
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard ({ "--driver-fault", "unplug@identity:0" });
+    ASSERT_TRUE (keyboard.isRunning());
     ASSERT_EQ (midiOutGetNumDevs(), 8u);
 
     OpenOutput out (0);
@@ -389,8 +357,8 @@ TEST (WinMMTestDriver, APortThatVanishesFailsCapsAndOpenAndGivesItsHeadersBack)
 
 TEST (WinMMTestDriver, ASlowDoneBlockIsDoneOnlyAfterItsDelayAndARefusedOneFails)
 {
-    KeyboardProcess keyboard ({ "--emergency", "--driver-fault", "slow-done=1500@app-block:0", "--driver-fault", "refuse@app-block:1" });
-    ASSERT_NE (keyboard.port, 0);
+    Keyboard keyboard ({ "--emergency", "--driver-fault", "slow-done=1500@app-block:0", "--driver-fault", "refuse@app-block:1" });
+    ASSERT_TRUE (keyboard.isRunning());
 
     OpenOutput out (0);
     ASSERT_EQ (out.result, MMSYSERR_NOERROR);

@@ -8,6 +8,7 @@
 #include "engine/DeviceMessages.h"
 #include "midi/WinMidiPortSystem.h"
 #include "sim/DriverLinkProtocol.h"
+#include "sim/KeyboardProcess.h"
 #include "sim/TrafficTrace.h"
 
 #include <gtest/gtest.h>
@@ -18,57 +19,31 @@ using test::Bytes;
 
 namespace
 {
-/** morelta-sim-keyboard.exe with these options, linked to this process's driver. */
-class KeyboardProcess
+/** morelta-sim-keyboard.exe with these options, linked to this process's driver, with
+    a trace of what it received.
+*/
+class Keyboard
 {
 public:
-    explicit KeyboardProcess (juce::StringArray options)
+    explicit Keyboard (juce::StringArray options)
     {
-        static int linkPort = 0; // chosen by the first keyboard, then kept: the driver reads it once
+        // Chosen by the first keyboard, then kept: the driver reads it once per process.
+        static int linkPort = 0;
 
-        const auto executable = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory().getChildFile (MORELTA_SIM_KEYBOARD_FROM_TESTS);
-        juce::StringArray command { executable.getFullPathName(), "--link-port", juce::String (linkPort), "--trace", traceFile.getFile().getFullPathName() };
-        command.addArray (options);
+        options.addArray ({ "--trace", traceFile.getFile().getFullPathName() });
+        process = std::make_unique<KeyboardProcess> (options, linkPort, juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory().getChildFile (MORELTA_SIM_KEYBOARD_FROM_TESTS));
 
-        if (! process.start (command, juce::ChildProcess::wantStdOut))
-            return;
-
-        const auto line = readLine();
-        const auto port = line.fromFirstOccurrenceOf ("link-port ", false, false).getIntValue();
-
-        if (! line.startsWith ("link-port ") || port <= 0)
-            return;
-
-        if (linkPort == 0)
+        if (process->isRunning() && linkPort == 0)
         {
-            linkPort = port;
-            SetEnvironmentVariableA (DriverLinkProtocol::portVariable, juce::String (port).toRawUTF8());
+            linkPort = process->getLinkPort();
+            process->exportLinkPort();
         }
-
-        running = true;
     }
 
-    ~KeyboardProcess() { quit(); }
-
-    bool isRunning() const { return running; }
+    bool isRunning() const { return process->isRunning(); }
 
     /** Ends the keyboard process; its trace is complete then. */
-    void quit()
-    {
-        if (! running)
-            return;
-
-        juce::ChildProcess quitter;
-        const auto executable = juce::File::getSpecialLocation (juce::File::currentExecutableFile).getParentDirectory().getChildFile (MORELTA_SIM_KEYBOARD_FROM_TESTS);
-
-        if (quitter.start ({ executable.getFullPathName(), "--link-port", juce::String (currentLinkPort()), "--quit" }, 0))
-            quitter.waitForProcessToFinish (30000);
-
-        if (! process.waitForProcessToFinish (30000))
-            process.kill();
-
-        running = false;
-    }
+    void quit() { process->quit(); }
 
     /** What the keyboard received, one write each, in order; ends the keyboard. */
     std::vector<Bytes> writesTo (const juce::String& port)
@@ -84,28 +59,8 @@ public:
     }
 
 private:
-    static int currentLinkPort()
-    {
-        char text[16] {};
-        GetEnvironmentVariableA (DriverLinkProtocol::portVariable, text, sizeof (text));
-        return juce::String (text).getIntValue();
-    }
-
-    juce::String readLine()
-    {
-        juce::String line;
-        char c = 0;
-
-        while (process.readProcessOutput (&c, 1) == 1 && c != '\n')
-            if (c != '\r')
-                line += c;
-
-        return line;
-    }
-
     const juce::TemporaryFile traceFile { ".jsonl" };
-    juce::ChildProcess process;
-    bool running = false;
+    std::unique_ptr<KeyboardProcess> process;
 };
 
 /** Waits until the port system lists this output, as the driver sees the keyboard. */
@@ -167,7 +122,7 @@ struct Rig
     /** Whether the keyboard runs and its ports are listed. */
     bool ready() { return keys.isRunning() && waitForOutput (*ports, keyboard); }
 
-    KeyboardProcess keys;
+    Keyboard keys;
     WinMidiPortSystem::Ptr ports = new WinMidiPortSystem();
 };
 
