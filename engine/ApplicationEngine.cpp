@@ -600,7 +600,12 @@ void ApplicationEngine::createSenders()
     senders.clear();
 
     for (auto* image : firmwareUpdates)
-        senders.add (new FirmwareSysexSender (image, midiManager, this));
+    {
+        auto* sender = senders.add (new FirmwareSysexSender (image, midiManager, this));
+
+        if (tryingAgain)
+            sender->startOnlyOnAListedPort();
+    }
 }
 
 //==============================================================================

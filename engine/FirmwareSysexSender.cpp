@@ -50,7 +50,9 @@ void FirmwareSysexSender::start()
     }
 
     // Open, not only listed: blocks sent to a port that failed to open go nowhere.
-    if (midiManager->isMidiOutputOpen (image->getPortName()))
+    const auto port = image->getPortName();
+
+    if (midiManager->isMidiOutputOpen (port) && (! onlyOnAListedPort || midiManager->isMidiOutputAvailable (port)))
         startSending();
 }
 

@@ -45,6 +45,13 @@ public:
     void requestStop();
 
     juce::uint32 getBlocksSent() const noexcept { return blocksSent; }
+
+    /** Starts only on a port that is listed as well as open. A transfer tried again right
+        after a failed send may start while the port that vanished is still open, until
+        the next poll closes it; it then waits for the port to come back instead of
+        failing on its first block. Message thread, before start().
+    */
+    void startOnlyOnAListedPort() noexcept { onlyOnAListedPort = true; }
     const FirmwareUpdate& getImage() const noexcept { return *image; }
 
     void handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage&) override {}
@@ -72,6 +79,7 @@ private:
     // message thread unregisters the sender: the thread itself must never wait for the
     // message thread, which may be waiting for it.
     std::atomic<bool> runEnded { false };
+    bool onlyOnAListedPort = false;
 
     // A send that the port refused ends the run as a vanished port does.
     std::atomic<bool> sendFailed { false }, offlineReported { false };

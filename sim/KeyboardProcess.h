@@ -6,7 +6,7 @@
     test driver reaches over its link: started on a free link port, asked what an update
     left on it, and ended.
 */
-class KeyboardProcess final
+class KeyboardProcess
 {
 public:
     /** Starts the keyboard process with these options (the keyboard's own, as

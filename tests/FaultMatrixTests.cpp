@@ -61,10 +61,7 @@ const Case cases[] = {
     // tried again: the keyboard waits in its update mode, or comes back in it
     { "drop@app-block:0", false, Outcome::completes, -1, false, 1 },
     { "drop@assets-block:5000", false, Outcome::completes, -1, false, 1, WaitNotice::none, 1.15 },
-    // Left out until mended: tried again after an unplug during the assets image, with
-    // thirty updates side by side, the new try's blocks reach the keyboard mid-stream and
-    // the try fails (the headless runner's test of the same fault passes).
-    // { "unplug=3000@assets-block:4000", false, Outcome::completes, -1, false, 1 },
+    { "unplug=3000@assets-block:4000", false, Outcome::completes, -1, false, 1 },
     { "unplug=3000@app-block:100", true, Outcome::completes, -1, false, 1 },
     { "drop@app-block:0,repeat", false, Outcome::error, EngineError::firmwareNotConfirmed, false, 1 },
     { "late-return=2000@reboot", true, Outcome::completes },
