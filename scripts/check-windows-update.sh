@@ -13,11 +13,12 @@
 #
 #   scripts/check-windows-update.sh WINDOWS_BUILD_DIR [normal] [emergency]
 #
-# (both when none is named). CI runs the emergency update: the normal one still fails
-# here now and then in its preset backup over WinMM (see the README).
+# (both when none is named). Not in CI yet: loaded by other work beside it, the normal
+# update still fails now and then in its preset backup over WinMM (see the README).
 #
-# Run by scripts/test.sh windows, under Xvfb, with the project's Wine prefix. Ends with
-# "N passed, N failed" and exits non-zero if any check failed.
+# Run it under Xvfb with the project's Wine prefix, as scripts/test.sh windows runs
+# check-windows-app.sh. Ends with "N passed, N failed" and exits non-zero if any check
+# failed.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
