@@ -793,10 +793,11 @@ void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray names)
 
     // A transfer tried again right after a failed send may hear only now that the port
     // went: its first sender waits for the port to come back before any block goes out.
-    auto waitingToSend = false;
+    // Before its transfer is made there is no sender at all.
+    auto waitingToSend = s == EngineStatus::startingEmergencyUpdate;
 
-    if (auto* first = senders.getFirst().get(); first != nullptr)
-        waitingToSend = (s == EngineStatus::startingEmergencyUpdate || s == EngineStatus::sendingApp) && first->getBlocksSent() == 0;
+    if (auto* first = senders.getFirst().get(); first != nullptr && s == EngineStatus::sendingApp)
+        waitingToSend = first->getBlocksSent() == 0;
 
     if (isBusy() && s != EngineStatus::erasingFirmware && s != EngineStatus::waitingForReboot && ! waitingToSend)
         reportError (EngineError::deviceUnavailable);
