@@ -6,6 +6,7 @@
 
 #include "engine/BackupFolder.h"
 #include "sim/DriverLinkServer.h"
+#include "sim/KeyboardProcess.h"
 #include "sim/UpdateResultCheck.h"
 
 #include <iostream>
@@ -106,15 +107,7 @@ juce::String controlRequestOf (const Options& o)
     if (o.log)
         return "log";
 
-    juce::String request ("check");
-
-    if (o.emergency)
-        request << "\nemergency";
-
-    if (o.backupFolder != juce::File())
-        request << "\nbackup=" << o.backupFolder.getFullPathName();
-
-    return request;
+    return KeyboardProcess::checkRequest (o.emergency, o.backupFolder);
 }
 
 /** The keyboard's side of the check of an update; empty when it holds what it must. */

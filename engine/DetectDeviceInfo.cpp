@@ -98,7 +98,9 @@ void ApplicationEngine::DetectDeviceInfo::scanDevices()
 {
     auto& state = engine->getState();
 
-    for (auto& name : midiManager->getInputNames())
+    const auto inputs = midiManager->getInputNames();
+
+    for (auto& name : inputs)
     {
         const auto upper = name.toUpperCase();
 
@@ -141,10 +143,10 @@ void ApplicationEngine::DetectDeviceInfo::scanDevices()
         }
     }
 
-    scanNewStyleNames();
+    scanNewStyleNames (inputs);
 }
 
-bool ApplicationEngine::DetectDeviceInfo::scanNewStyleNames()
+void ApplicationEngine::DetectDeviceInfo::scanNewStyleNames (const juce::StringArray& inputs)
 {
     auto& state = engine->getState();
 
@@ -157,7 +159,7 @@ bool ApplicationEngine::DetectDeviceInfo::scanNewStyleNames()
 
         candidateInputs.clear();
 
-        for (auto& input : midiManager->getInputNames())
+        for (auto& input : inputs)
             if (modelFromPortName (input.toUpperCase()) == model)
                 candidateInputs.add (input);
 
@@ -171,10 +173,8 @@ bool ApplicationEngine::DetectDeviceInfo::scanNewStyleNames()
 
         state.port1Name = output;
         state.usesPrivateDriver = false;
-        return true;
+        return;
     }
-
-    return false;
 }
 
 void ApplicationEngine::DetectDeviceInfo::startPolling (int periodMs)

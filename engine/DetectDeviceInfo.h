@@ -46,7 +46,7 @@ private:
     void handleAsyncUpdate() override;
     static bool replyCounts (const juce::MidiMessage& message);
     void scanDevices();
-    bool scanNewStyleNames();
+    void scanNewStyleNames (const juce::StringArray& inputs);
     void openPrivateInput();
     void startPolling (int periodMs);
     void stopPolling();

@@ -21,33 +21,9 @@ updater="$windowsBuild/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware
 probe="$windowsBuild/tests/morelta_lock_probe.exe"
 title="MORELTA Firmware Updater"
 
-work=$(mktemp -d)
-shots="$windowsBuild/window-shots" # kept, to look at
-rm -rf "$shots"
-mkdir -p "$shots"
-pids=()
-passed=0
-failed=0
-
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-check() {
-    local name=$1
-    shift
-    if "$@"; then
-        echo "PASS: $name"
-        passed=$((passed + 1))
-    else
-        echo "FAIL: $name"
-        failed=$((failed + 1))
-    fi
-}
+shotsFolder=window-shots
+# shellcheck source=windows-checks.sh
+. "$root/scripts/windows-checks.sh"
 
 # Starts a program in the background; its pid goes to $started.
 start() {
@@ -61,8 +37,6 @@ stop() {
     wait "$1" 2>/dev/null || true
 }
 
-# The ids of the visible windows with the updater's title.
-windows() { xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true; }
 
 # Waits up to 40 s for a visible window of this size; prints its id.
 windowOfSize() {

@@ -27,24 +27,9 @@ updater="$windowsBuild/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware
 keyboardExe="$windowsBuild/morelta-sim-keyboard.exe"
 title="MORELTA Firmware Updater"
 
-work=$(mktemp -d)
-shots="$windowsBuild/update-shots" # kept, to look at
-rm -rf "$shots"
-mkdir -p "$shots"
-pids=()
-passed=0
-failed=0
-
-cleanup() {
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-windows() { xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true; }
-
+shotsFolder=update-shots
+# shellcheck source=windows-checks.sh
+. "$root/scripts/windows-checks.sh"
 # The updater's main window (400 x 311), waiting up to 60 s for it.
 mainWindow() {
     local w
@@ -169,19 +154,6 @@ update() {
     attempt "$1" || verdict=$?
     teardown
     return "$verdict"
-}
-
-check() {
-    local name=$1
-    shift
-    local start=$SECONDS
-    if "$@"; then
-        echo "PASS: $name ($((SECONDS - start)) s)"
-        passed=$((passed + 1))
-    else
-        echo "FAIL: $name ($((SECONDS - start)) s)"
-        failed=$((failed + 1))
-    fi
 }
 
 kinds=("${@:2}")

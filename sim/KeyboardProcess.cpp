@@ -58,7 +58,7 @@ void KeyboardProcess::exportLinkPort() const
 #endif
 }
 
-juce::String KeyboardProcess::check (bool emergencyUpdate, const juce::File& backupFolder) const
+juce::String KeyboardProcess::checkRequest (bool emergencyUpdate, const juce::File& backupFolder)
 {
     juce::String request ("check");
 
@@ -68,7 +68,12 @@ juce::String KeyboardProcess::check (bool emergencyUpdate, const juce::File& bac
     if (backupFolder != juce::File())
         request << "\nbackup=" << backupFolder.getFullPathName();
 
-    const auto answer = DriverLinkServer::requestControl (linkPort, request, answerTimeoutMs);
+    return request;
+}
+
+juce::String KeyboardProcess::check (bool emergencyUpdate, const juce::File& backupFolder) const
+{
+    const auto answer = DriverLinkServer::requestControl (linkPort, checkRequest (emergencyUpdate, backupFolder), answerTimeoutMs);
 
     if (! answer.has_value())
         return "the keyboard process did not answer on port " + juce::String (linkPort);

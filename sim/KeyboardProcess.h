@@ -34,6 +34,9 @@ public:
     */
     juce::String check (bool emergencyUpdate, const juce::File& backupFolder) const;
 
+    /** The control request of that check, as the keyboard process reads it. */
+    static juce::String checkRequest (bool emergencyUpdate, const juce::File& backupFolder);
+
     /** Ends the process, waiting for it; its trace file is complete afterwards. */
     bool quit();
 

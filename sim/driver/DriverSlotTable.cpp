@@ -97,8 +97,9 @@ void DriverSlotTable::forEachSlot (Function&& function)
 }
 
 //==============================================================================
-DWORD DriverSlotTable::outputMessage (UINT index, UINT message, DWORD_PTR param1, DWORD_PTR param2)
+std::optional<DWORD> DriverSlotTable::answerForAnySlot (UINT message, UINT getNumDevs, UINT index)
 {
+    // The driver's own messages and the count are the same for every slot and both ways.
     switch (message)
     {
         case DRVM_INIT:
@@ -106,14 +107,23 @@ DWORD DriverSlotTable::outputMessage (UINT index, UINT message, DWORD_PTR param1
         case DRVM_ENABLE:
         case DRVM_DISABLE:
             return MMSYSERR_NOERROR;
-        case MODM_GETNUMDEVS:
-            return numSlots;
         default:
             break;
     }
 
+    if (message == getNumDevs)
+        return numSlots;
+
     if (index >= numSlots)
         return MMSYSERR_BADDEVICEID;
+
+    return std::nullopt;
+}
+
+DWORD DriverSlotTable::outputMessage (UINT index, UINT message, DWORD_PTR param1, DWORD_PTR param2)
+{
+    if (const auto answer = answerForAnySlot (message, MODM_GETNUMDEVS, index))
+        return *answer;
 
     auto& slot = outputs[index];
 
@@ -143,21 +153,8 @@ DWORD DriverSlotTable::outputMessage (UINT index, UINT message, DWORD_PTR param1
 
 DWORD DriverSlotTable::inputMessage (UINT index, UINT message, DWORD_PTR param1, DWORD_PTR param2)
 {
-    switch (message)
-    {
-        case DRVM_INIT:
-        case DRVM_EXIT:
-        case DRVM_ENABLE:
-        case DRVM_DISABLE:
-            return MMSYSERR_NOERROR;
-        case MIDM_GETNUMDEVS:
-            return numSlots;
-        default:
-            break;
-    }
-
-    if (index >= numSlots)
-        return MMSYSERR_BADDEVICEID;
+    if (const auto answer = answerForAnySlot (message, MIDM_GETNUMDEVS, index))
+        return *answer;
 
     auto& slot = inputs[index];
 

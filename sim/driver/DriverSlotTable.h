@@ -7,6 +7,7 @@
 
 #include <array>
 #include <deque>
+#include <optional>
 #include <string>
 
 /** The driver's fixed device slots, 8 in each direction, and what an application does
@@ -35,6 +36,11 @@ public:
     void linkLost() override;
 
 private:
+    /** The answer to a message that does not depend on the slot, or to a slot that does
+        not exist; nothing for the rest.
+    */
+    static std::optional<DWORD> answerForAnySlot (UINT message, UINT getNumDevs, UINT index);
+
     struct Port
     {
         std::uint32_t id = 0; // 0: the slot is empty
