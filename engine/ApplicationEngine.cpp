@@ -792,14 +792,21 @@ void ApplicationEngine::midiOutputDeviceDisconnected (juce::StringArray names)
     const int s = state->status;
 
     // A transfer tried again right after a failed send may hear only now that the port
-    // went: its first sender waits for the port to come back before any block goes out.
-    // Before its transfer is made there is no sender at all.
+    // went: its app image waits for the port to come back before its first block. Before
+    // its transfer is made there is no sender at all. Once the app image is through, the
+    // assets sender has sent nothing either, but a port lost then is a loss.
     auto waitingToSend = s == EngineStatus::startingEmergencyUpdate;
 
-    if (auto* first = senders.getFirst().get(); first != nullptr && s == EngineStatus::sendingApp)
-        waitingToSend = first->getBlocksSent() == 0;
+    if (senders.size() == 2 && s == EngineStatus::sendingApp)
+        waitingToSend = senders.getFirst()->getBlocksSent() == 0;
 
-    if (isBusy() && s != EngineStatus::erasingFirmware && s != EngineStatus::waitingForReboot && ! waitingToSend)
+    // The keyboard restarts as soon as it has the assets image's last block, and the poll
+    // may tell of it before that sender's own news that it is through: the restart, not a
+    // loss. A last block that did not go out is reported by its sender.
+    const auto* last = senders.getLast().get();
+    const auto restarting = s == EngineStatus::sendingAssets && last != nullptr && last->hasReachedTheLastBlock();
+
+    if (isBusy() && s != EngineStatus::erasingFirmware && s != EngineStatus::waitingForReboot && ! waitingToSend && ! restarting)
         reportError (EngineError::deviceUnavailable);
 }
 

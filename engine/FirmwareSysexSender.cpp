@@ -60,6 +60,7 @@ void FirmwareSysexSender::startSending()
 {
     runEnded = false;
     sendFailed = false;
+    lastBlockGoing = false;
     offlineReported = false;
     startThread();
 }
@@ -105,6 +106,7 @@ void FirmwareSysexSender::run()
     while (blocksSent < blockCount && ! threadShouldExit())
     {
         const auto block = image->getBlock (blocksSent);
+        lastBlockGoing = blocksSent + 1 == blockCount;
 
         // A block the port did not take whole is not sent: the keyboard's loader would
         // reject the image anyway, so the transfer ends here.

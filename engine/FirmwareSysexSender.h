@@ -46,6 +46,11 @@ public:
 
     juce::uint32 getBlocksSent() const noexcept { return blocksSent; }
 
+    /** True from the moment the last block goes to the port: the keyboard may restart on
+        it before the send returns. A last block that fails is still reported offline.
+    */
+    bool hasReachedTheLastBlock() const noexcept { return lastBlockGoing; }
+
     /** Starts only on a port that is listed as well as open. A transfer tried again right
         after a failed send may start while the port that vanished is still open, until
         the next poll closes it; it then waits for the port to come back instead of
@@ -72,6 +77,7 @@ private:
     const FirmwareUpdate::Ptr image;
     MidiManager::Ptr midiManager;
     std::atomic<juce::uint32> blocksSent { 0 };
+    std::atomic<bool> lastBlockGoing { false };
     juce::uint32 blockCount = 0;
     std::atomic<double> progressValue { 0.0 };
 

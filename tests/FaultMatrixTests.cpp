@@ -208,7 +208,7 @@ void runHalf (size_t first, size_t end)
                 break;
 
             case Outcome::waits:
-                EXPECT_TRUE (r->recorder.errors.empty());
+                EXPECT_EQ (r->recorder.errors, std::vector<int>());
                 EXPECT_TRUE (r->engine->isBusy());
                 EXPECT_TRUE (r->recorder.status == EngineStatus::erasingFirmware || r->recorder.status == EngineStatus::waitingForReboot) << r->recorder.status;
 

@@ -35,6 +35,19 @@ inline bool pumpUntil (const std::function<bool()>& condition, int timeoutMs = s
     return true;
 }
 
+/** Waits for a condition that other threads bring about while the message loop stands
+    still, so that what they post to it stays queued, in order; false after the timeout.
+*/
+inline bool waitWithoutPumping (const std::function<bool()>& condition, int timeoutMs = updateTimeoutMs)
+{
+    const auto end = juce::Time::getMillisecondCounter() + (juce::uint32) timeoutMs;
+
+    while (! condition() && juce::Time::getMillisecondCounter() <= end)
+        juce::Thread::sleep (5);
+
+    return condition();
+}
+
 /** Runs the message loop until everything posted to it so far has been delivered, and
     what that posted in turn, for a few rounds; however slow the machine.
 */

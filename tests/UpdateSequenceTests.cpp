@@ -125,6 +125,18 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
 {
     Updater emergency (keyboard (61, 1.16, true), true);
     ASSERT_TRUE (emergency.start());
+
+    // The keyboard restarts on the assets image's last block, and a port poll may tell of
+    // it before the sender's own news that it is through. Held off the message loop, that
+    // news waits while the port's goes first: the restart, not a loss.
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return emergency.log.heard (EngineStatus::sendingAssets) || emergency.finished(); },
+                                  test::updateTimeoutMs));
+    ASSERT_TRUE (test::waitWithoutPumping ([&]
+                                           { return emergency.keyboard->getLog().contains ("reboot"); }));
+    EXPECT_EQ (emergency.engine->getState().status.load(), EngineStatus::sendingAssets);
+    emergency.engine->midiOutputDeviceDisconnected ({ emergency.engine->getState().port1Name });
+
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return emergency.finished(); },
                                   test::updateTimeoutMs));
@@ -200,6 +212,26 @@ TEST (UpdateSequence, AKeyboardLostDuringATransferEndsTheUpdateAsUnavailable)
     }
 
     EXPECT_TRUE (assets.log.heard (EngineStatus::sendingAssets));
+}
+
+TEST (UpdateSequence, AKeyboardLostWithTheAppImagesLastBlockEndsTheUpdateHoweverTheNewsArrive)
+{
+    // Lost on the app image's last block: the app's sender is through and the assets'
+    // has sent nothing. With the message loop held while the app image ends, a port poll
+    // is queued before the app sender's news: the poll closes the port, so the assets
+    // sender never starts, and only the engine can tell the loss from a wait.
+    Updater between (keyboard (25, 1.16, true, { "unplug@app-block:1590" }), true);
+    ASSERT_TRUE (between.start());
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return between.log.heard (EngineStatus::sendingApp) || between.finished(); },
+                                  test::updateTimeoutMs));
+    ASSERT_TRUE (test::waitWithoutPumping ([&]
+                                           { return between.keyboard->getLog().contains ("unplugged at unplug@app-block:1590"); }));
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return between.finished(); }));
+    EXPECT_EQ (between.log.errors, std::vector<int> { EngineError::deviceUnavailable });
+    EXPECT_FALSE (between.engine->isBusy());
 }
 
 TEST (UpdateSequence, AWaitForAKeyboardPortThatIsListedButWillNotOpenEndsAsUnavailable)
