@@ -44,7 +44,10 @@ case "${1:-}" in
     --session)
         shift
         # Wine's own services start with the first program and outlive it; started here,
-        # they do not hold the output of a test that CTest waits to see closed.
+        # they do not hold the output of a test that CTest waits to see closed. A server
+        # that the set-up above started lingers for a few seconds, and a persistent one
+        # cannot start beside it.
+        wineserver --wait
         wineserver --persistent
         wine cmd /c exit >/dev/null 2>&1 </dev/null
         status=0
