@@ -369,10 +369,14 @@ private:
         }
         else
         {
+            // Accepted goes out before the sender may answer done: a peer waits for the
+            // two in that order.
             answer.u32 (ok);
+            write (answer);
             const auto delay = fault != nullptr && fault->kind == DriverFault::Kind::slowDone ? fault->value : 0;
             const auto never = fault != nullptr && fault->kind == DriverFault::Kind::neverDone;
             sender.push ({ tag, portId, std::move (bytes), delay, never });
+            return;
         }
 
         write (answer);
