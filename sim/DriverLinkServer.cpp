@@ -356,30 +356,20 @@ private:
         }
 
         const auto* fault = server.faultAt (server.countBlock (bytes));
+        const auto faultIs = [fault] (DriverFault::Kind kind)
+        { return fault != nullptr && fault->kind == kind; };
+        const auto result = outputFor (portId) == nullptr         ? noDriver
+                            : faultIs (DriverFault::Kind::refuse) ? error
+                                                                  : ok;
+
+        // Accepted goes out before the sender may answer done: a peer waits for the two
+        // in that order.
         Writer answer (Frame::accepted);
-        answer.u32 (tag);
-
-        if (outputFor (portId) == nullptr)
-        {
-            answer.u32 (noDriver);
-        }
-        else if (fault != nullptr && fault->kind == DriverFault::Kind::refuse)
-        {
-            answer.u32 (error);
-        }
-        else
-        {
-            // Accepted goes out before the sender may answer done: a peer waits for the
-            // two in that order.
-            answer.u32 (ok);
-            write (answer);
-            const auto delay = fault != nullptr && fault->kind == DriverFault::Kind::slowDone ? fault->value : 0;
-            const auto never = fault != nullptr && fault->kind == DriverFault::Kind::neverDone;
-            sender.push ({ tag, portId, std::move (bytes), delay, never });
-            return;
-        }
-
+        answer.u32 (tag).u32 (result);
         write (answer);
+
+        if (result == ok)
+            sender.push ({ tag, portId, std::move (bytes), faultIs (DriverFault::Kind::slowDone) ? fault->value : 0, faultIs (DriverFault::Kind::neverDone) });
     }
 
     DriverLinkServer& server;

@@ -93,6 +93,19 @@ struct Updater
     */
     bool finished() const { return ! log.errors.empty() || (log.completed && log.statuses.back() == EngineStatus::idle); }
 
+    /** Runs the message loop until the update reaches the status, then holds it still
+        until the keyboard logs the event: what the update's threads post meanwhile stays
+        queued, in order.
+    */
+    bool holdTheLoopFrom (int status, const juce::String& keyboardEvent)
+    {
+        return test::pumpUntil ([&]
+                                { return log.heard (status) || finished(); },
+                                test::updateTimeoutMs)
+               && test::waitWithoutPumping ([&]
+                                            { return keyboard->getLog().contains (keyboardEvent); });
+    }
+
     const juce::TemporaryFile userData;
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     SimulatedPrivateDriver::Ptr privateDriver = new SimulatedPrivateDriver();
@@ -129,11 +142,7 @@ TEST (UpdateSequence, AnEmergencyUpdateSendsBothImagesAndWaitsForTheRestartOnly)
     // The keyboard restarts on the assets image's last block, and a port poll may tell of
     // it before the sender's own news that it is through. Held off the message loop, that
     // news waits while the port's goes first: the restart, not a loss.
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return emergency.log.heard (EngineStatus::sendingAssets) || emergency.finished(); },
-                                  test::updateTimeoutMs));
-    ASSERT_TRUE (test::waitWithoutPumping ([&]
-                                           { return emergency.keyboard->getLog().contains ("reboot"); }));
+    ASSERT_TRUE (emergency.holdTheLoopFrom (EngineStatus::sendingAssets, "reboot"));
     EXPECT_EQ (emergency.engine->getState().status.load(), EngineStatus::sendingAssets);
     emergency.engine->midiOutputDeviceDisconnected ({ emergency.engine->getState().port1Name });
 
@@ -222,11 +231,7 @@ TEST (UpdateSequence, AKeyboardLostWithTheAppImagesLastBlockEndsTheUpdateHowever
     // sender never starts, and only the engine can tell the loss from a wait.
     Updater between (keyboard (25, 1.16, true, { "unplug@app-block:1590" }), true);
     ASSERT_TRUE (between.start());
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return between.log.heard (EngineStatus::sendingApp) || between.finished(); },
-                                  test::updateTimeoutMs));
-    ASSERT_TRUE (test::waitWithoutPumping ([&]
-                                           { return between.keyboard->getLog().contains ("unplugged at unplug@app-block:1590"); }));
+    ASSERT_TRUE (between.holdTheLoopFrom (EngineStatus::sendingApp, "unplugged at unplug@app-block:1590"));
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return between.finished(); }));
