@@ -61,7 +61,7 @@ void FirmwareSysexSender::startSending()
     runEnded = false;
     sendFailed = false;
     lastBlockGoing = false;
-    offlineReported = false;
+    endReported = false;
     startThread();
 }
 
@@ -75,7 +75,7 @@ void FirmwareSysexSender::endWithFailedSend()
 void FirmwareSysexSender::reportOffline()
 {
     // Once per run, whether the port vanished or refused a block first.
-    if (! offlineReported.exchange (true))
+    if (! endReported.exchange (true))
         callListeners ([this] (Listener& l)
                        { l.status (this, "Device Offline"); });
 }
@@ -136,11 +136,13 @@ void FirmwareSysexSender::handleAsyncUpdate()
     // A listener may drop the last reference to this sender from inside its callback.
     const Ptr keepAlive (this);
 
+    // Read once: the last block may go while the listeners are being called, and a
+    // completion must follow the progress that counts it, never one before it.
     const auto value = progressValue.load();
     callListeners ([this, value] (Listener& l)
                    { l.progress (this, value); });
 
-    if (progressValue.load() == 1.0)
+    if (value == 1.0 && ! endReported.exchange (true))
         callListeners ([this] (Listener& l)
                        { l.status (this, "Completed"); });
     else if (sendFailed)
@@ -154,7 +156,9 @@ void FirmwareSysexSender::midiOutputDeviceDisconnected (juce::StringArray names)
 {
     const Ptr keepAlive (this);
 
-    if (! names.contains (image->getPortName()) || blocksSent == 0 || progressValue.load() == 1.0)
+    // The keyboard restarts on the last block, and the poll may hear it before the send
+    // returns: whether that block went out is the send's to tell.
+    if (! names.contains (image->getPortName()) || blocksSent == 0 || lastBlockGoing)
         return;
 
     requestStop();

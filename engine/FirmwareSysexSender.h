@@ -87,8 +87,9 @@ private:
     std::atomic<bool> runEnded { false };
     bool onlyOnAListedPort = false;
 
-    // A send that the port refused ends the run as a vanished port does.
-    std::atomic<bool> sendFailed { false }, offlineReported { false };
+    // A send that the port refused ends the run as a vanished port does. A run ends
+    // once: completed or offline, never both, never twice.
+    std::atomic<bool> sendFailed { false }, endReported { false };
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (FirmwareSysexSender)
 };

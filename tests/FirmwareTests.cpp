@@ -39,16 +39,23 @@ Bytes concatenatedBlocks (const FirmwareUpdate& image)
 class SenderLog final : public FirmwareSysexSender::Listener
 {
 public:
-    void progress (FirmwareSysexSender*, double value) override
+    void progress (FirmwareSysexSender* sender, double value) override
     {
         EXPECT_TRUE (test::isMessageThread());
         progressValues.add (value);
+        blocksAtLastProgress = sender->getBlocksSent(); // what the engine shows
+
+        if (onProgress != nullptr)
+            onProgress();
     }
 
     void status (FirmwareSysexSender*, const juce::String& text) override
     {
         EXPECT_EQ (test::isMessageThread(), text != "Started") << text;
         statuses.add (text);
+
+        if (text == "Completed")
+            blocksShownAtCompletion = blocksAtLastProgress.load();
     }
 
     int count (const juce::String& text) const
@@ -59,6 +66,8 @@ public:
 
     test::SharedList<double> progressValues;
     test::SharedList<juce::String> statuses;
+    std::function<void()> onProgress;
+    std::atomic<juce::uint32> blocksAtLastProgress { 0 }, blocksShownAtCompletion { 0 };
 };
 
 /** A device on the virtual ports that records each write, and can go away and return. */
@@ -216,28 +225,76 @@ protected:
     SenderLog log;
 };
 
-TEST_F (FirmwareSenderTest, SendsEachBlockInOrderThenReportsCompletion)
+TEST (FirmwareSender, SendsEachBlockInOrderThenReportsCompletionOnceAfterTheLastBlocksProgress)
 {
-    Device device (*ports);
-    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3), manager, &log);
-    sender->start();
+    // What the message thread may hear while the last block goes: nothing; a progress
+    // (read before that block counts); the port's loss, as the keyboard restarts on it.
+    for (auto whileTheLastBlockGoes : { "nothing", "progress", "the port's loss" })
+    {
+        SCOPED_TRACE (whileTheLastBlockGoes);
+        const juce::String heard (whileTheLastBlockGoes);
+        VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
+        MidiManager::Ptr manager = new MidiManager (ports);
+        SenderLog caseLog;
+        Device device (*ports);
+        FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3), manager, &caseLog);
+        std::atomic<bool> heardIt { false };
 
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return log.count ("Completed") == 1; }));
-    test::pumpFor (30);
+        if (heard == "progress")
+        {
+            caseLog.onProgress = [&]
+            {
+                if (heardIt.exchange (true))
+                    return;
 
-    const auto writes = device.writes.get();
-    ASSERT_EQ (writes.size(), 3u);
+                // The sender's own store of its progress follows the count by a step;
+                // the pause only makes it likely to fall inside this call.
+                test::waitWithoutPumping ([&]
+                                          { return sender->getBlocksSent() == 3; },
+                                          10000);
+                juce::Thread::sleep (20);
+            };
+        }
 
-    for (size_t i = 0; i < 3; ++i)
-        EXPECT_EQ (writes[i], Bytes (1024, (juce::uint8) i));
+        device.onWrite = [&] (const Bytes& block)
+        {
+            if (block[0] != 2 || heard == "nothing")
+                return;
 
-    EXPECT_EQ (log.statuses.get(), (std::vector<juce::String> { "Started", "Completed" }));
-    const auto progress = log.progressValues.get();
-    ASSERT_FALSE (progress.empty());
-    EXPECT_TRUE (std::is_sorted (progress.begin(), progress.end()));
-    EXPECT_EQ (progress.back(), 1.0);
-    EXPECT_EQ (sender->getBlocksSent(), 3u);
+            if (heard == "the port's loss")
+                juce::MessageManager::callAsync ([&]
+                                                 {
+                                                     sender->midiOutputDeviceDisconnected ({ "MORELTA49" });
+                                                     heardIt = true; });
+
+            // Bounded: this write holds the port manager's lock, and a port poll on the
+            // message thread may be waiting for it; the case then runs unforced.
+            test::waitWithoutPumping ([&]
+                                      { return heardIt.load(); },
+                                      2000);
+        };
+
+        sender->start();
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return caseLog.count ("Completed") + caseLog.count ("Device Offline") > 0; }));
+        test::pumpFor (30);
+
+        const auto writes = device.writes.get();
+        ASSERT_EQ (writes.size(), 3u);
+
+        for (size_t i = 0; i < 3; ++i)
+            EXPECT_EQ (writes[i], Bytes (1024, (juce::uint8) i));
+
+        EXPECT_EQ (caseLog.statuses.get(), (std::vector<juce::String> { "Started", "Completed" }));
+        const auto progress = caseLog.progressValues.get();
+        ASSERT_FALSE (progress.empty());
+        EXPECT_TRUE (std::is_sorted (progress.begin(), progress.end()));
+        EXPECT_EQ (progress.back(), 1.0);
+        EXPECT_EQ (sender->getBlocksSent(), 3u);
+        EXPECT_EQ (caseLog.blocksShownAtCompletion.load(), 3u);
+
+        sender = nullptr;
+    }
 }
 
 TEST (FirmwareSender, AKeyboardThatVanishesOrRefusesABlockMidwayStopsTheTransferAndIsReportedOnce)
