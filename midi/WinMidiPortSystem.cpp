@@ -20,6 +20,12 @@ namespace
 */
 constexpr GUID testDriverProductGuid { 0x5a736007, 0xcfd7, 0x4e2c, { 0xac, 0x69, 0x8d, 0xac, 0xc1, 0x2a, 0x6d, 0x1a } };
 
+/** The message (DRVM_USER + 1) on which our test driver tells how many input bytes it
+    dropped, for want of a queued buffer or before the input was started. Never sent to
+    another driver: to one of them it may mean something else.
+*/
+constexpr UINT testDriverDroppedInputQuery = 0x4001;
+
 /** How long a driver may take to hand back a header after midiOutReset. */
 constexpr int resetGraceMs = 500;
 
@@ -429,6 +435,7 @@ public:
     static std::unique_ptr<WinInputPort> open (const ListedPort& port, juce::MidiInputCallback& callback, std::shared_ptr<ErrorRecord> errors)
     {
         std::unique_ptr<WinInputPort> input (new WinInputPort (port.describe (true), callback, std::move (errors)));
+        input->fromTestDriver = port.isTestDriver();
 
         if (input->wake == nullptr || input->closed == nullptr)
         {
@@ -441,7 +448,10 @@ public:
         if (! input->check ("midiInOpen", midiInOpen (&handle, port.deviceId, (DWORD_PTR) &WinInputPort::driverCallback, input->key, CALLBACK_FUNCTION)))
             return {};
 
-        input->handle = handle;
+        {
+            const juce::ScopedLock sl (input->queryLock);
+            input->handle = handle;
+        }
 
         for (auto& buffer : input->buffers->headers)
         {
@@ -460,7 +470,11 @@ public:
 
     ~WinInputPort() override
     {
-        closing = true;
+        {
+            const juce::ScopedLock sl (queryLock);
+            closing = true;
+        }
+
         started = false;
 
         // The driver hands every queued buffer back; none is queued again.
@@ -527,6 +541,34 @@ public:
     }
 
     juce::MidiInput* getSource() override { return nullptr; }
+
+    /** What each open input has lost so far, for the update log: callbacks its own queue
+        had no room for, and what our test driver dropped. A loss at the end of a failed
+        backup tells a lost reply from a late one.
+    */
+    static juce::StringArray describeLosses()
+    {
+        juce::StringArray lines;
+        const juce::ScopedLock registered (registryLock());
+
+        for (auto& [key, input] : registry())
+        {
+            const juce::ScopedLock sl (input->queryLock);
+
+            if (input->closing || input->handle == nullptr)
+                continue;
+
+            auto line = "MIDI " + input->where + ": " + juce::String (input->ringOverflows.load()) + " callbacks lost";
+            DWORD dropped = 0;
+
+            if (input->fromTestDriver && midiInMessage (input->handle, testDriverDroppedInputQuery, (DWORD_PTR) &dropped, 0) == MMSYSERR_NOERROR)
+                line << ", " << (int) dropped << " bytes dropped by the driver";
+
+            lines.add (line);
+        }
+
+        return lines;
+    }
 
 private:
     struct Buffers
@@ -714,6 +756,10 @@ private:
     HMIDIIN handle = nullptr;
     std::unique_ptr<Buffers> buffers = std::make_unique<Buffers>();
     std::atomic<bool> started { false }, closing { false };
+    bool fromTestDriver = false;
+
+    // Held while the log asks the driver, so that the handle is not closed meanwhile.
+    juce::CriticalSection queryLock;
     double startMs = juce::Time::getMillisecondCounterHiRes();
 
     juce::CriticalSection ringLock;
@@ -872,6 +918,8 @@ juce::StringArray WinMidiPortSystem::describeForLog()
             for (auto& port : *ports)
                 lines.add ("MIDI " + port.describe (ports == &listedInputs) + (port.name != port.capsName ? " listed as \"" + port.name + "\"" : juce::String()));
     }
+
+    lines.addArray (WinInputPort::describeLosses());
 
     for (auto& error : errors->get())
         lines.add ("MIDI error: " + error);
