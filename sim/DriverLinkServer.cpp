@@ -1,5 +1,6 @@
 #include "sim/DriverLinkServer.h"
 
+#include <cmath>
 #include <deque>
 
 using namespace DriverLinkProtocol;
@@ -32,7 +33,11 @@ bool readExactly (juce::StreamingSocket& socket, void* data, int size, const std
             continue;
         }
 
-        const auto n = socket.read (p, size, false);
+        // Blocking: JUCE sets the socket's blocking state on each read, and a socket left
+        // non-blocking makes the writes of other threads fail, or go in part, whenever
+        // the peer is slow to read: frames lost, or every one after half a frame garbled.
+        // Data is there, so this returns once the rest of what is asked for has come.
+        const auto n = socket.read (p, size, true);
 
         if (n <= 0)
             return false;
@@ -114,7 +119,19 @@ public:
     bool write (const std::vector<std::uint8_t>& frame)
     {
         const std::lock_guard<std::mutex> guard (writeMutex);
-        return socket->write (frame.data(), (int) frame.size()) == (int) frame.size();
+
+        // A send may take a frame in part: the rest follows, or the peer would be lost.
+        for (size_t done = 0; done < frame.size();)
+        {
+            const auto n = socket->write (frame.data() + done, (int) (frame.size() - done));
+
+            if (n <= 0)
+                return false;
+
+            done += (size_t) n;
+        }
+
+        return true;
     }
 
     bool write (Writer& frame) { return write (frame.frame()); }
@@ -203,12 +220,19 @@ private:
                 if (next->tag == 0 || next->neverDone)
                     continue;
 
-                if (next->doneDelayMs > 0)
+                // Waited out in full: a notify left over from a push that came while this
+                // thread was awake would otherwise end the wait at once.
+                for (const auto until = juce::Time::getMillisecondCounterHiRes() + next->doneDelayMs;;)
                 {
-                    wait (next->doneDelayMs);
+                    const auto left = until - juce::Time::getMillisecondCounterHiRes();
 
                     if (threadShouldExit())
                         return;
+
+                    if (left <= 0)
+                        break;
+
+                    wait ((int) std::ceil (left));
                 }
 
                 Writer done (Frame::done);

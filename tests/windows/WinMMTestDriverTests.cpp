@@ -355,9 +355,7 @@ TEST (WinMMTestDriver, APortThatVanishesFailsCapsAndOpenAndGivesItsHeadersBack)
     EXPECT_EQ (midiOutShortMsg (out.handle, 0x00403C90), MMSYSERR_NODRIVER);
 }
 
-// Disabled until mended: run beside other tests under Wine it once saw the slow block
-// done after 8 ms, as if the fault had not struck; alone it passes.
-TEST (WinMMTestDriver, DISABLED_ASlowDoneBlockIsDoneOnlyAfterItsDelayAndARefusedOneFails)
+TEST (WinMMTestDriver, ASlowDoneBlockIsDoneOnlyAfterItsDelayAndARefusedOneFails)
 {
     Keyboard keyboard ({ "--emergency", "--driver-fault", "slow-done=1500@app-block:0", "--driver-fault", "refuse@app-block:1" });
     ASSERT_TRUE (keyboard.isRunning());
