@@ -42,10 +42,12 @@ public:
     /** A DIN MIDI link's rate, which no driver is expected to beat by much. */
     static constexpr int linkBytesPerSecond = 3125;
 
-    /** How long one header of this many bytes may take to be done: 2 s, plus its time on
-        a MIDI link.
+    /** How long one header of this many bytes may take to be done: 3 s, plus its time on
+        a MIDI link. A block that a loaded machine was slow to complete (over 2.3 s was
+        seen) must not end a firmware transfer; a driver that never completes one is
+        found out a second later, which changes nothing for the user.
     */
-    static constexpr int sendTimeoutMs (int bytes) { return 2000 + (bytes * 1000 + linkBytesPerSecond - 1) / linkBytesPerSecond; }
+    static constexpr int sendTimeoutMs (int bytes) { return 3000 + (bytes * 1000 + linkBytesPerSecond - 1) / linkBytesPerSecond; }
 
     /** Input buffers, per open input. The driver hands back one buffer per SysEx message,
         at its F7. A preset dump is 384 replies back to back, and the thread that queues

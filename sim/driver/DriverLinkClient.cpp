@@ -273,7 +273,7 @@ std::optional<std::uint32_t> DriverLinkClient::request (Writer& frame, Frame ans
     const auto key = answerKey (answer, id);
     std::unique_lock<std::mutex> guard (stateMutex);
 
-    if (! stateChanged.wait_for (guard, std::chrono::milliseconds (ioTimeoutMs), [&]
+    if (! stateChanged.wait_for (guard, std::chrono::milliseconds (answerTimeoutMs), [&]
                                  { return answers.count (key) > 0 || linkNumber != link || stopping; }))
         return {};
 
