@@ -24,6 +24,8 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --model 25|49|61          the keyboard's model (49)
   --layout class|private|new  how its ports are named: by the class driver, the private
                             driver, or in Windows' newer style (class)
+  --update-mode-layout class|new  named otherwise in its update mode, as when the
+                            system binds another driver to it there
   --firmware X.YY           its firmware version before the update (1.16)
   --emergency               an emergency update of a keyboard started in its update mode
   --profile fast|realistic  the keyboard's timing profile (fast)
@@ -285,9 +287,13 @@ int main (int argc, char** argv)
     };
 
     // As the user would: wait until the window shows the keyboard, then press the button.
+    // A keyboard in its update mode shows nothing there: it is pressed once the keyboard's
+    // port is listed, open or not (another program may hold it). Generous: a keyboard in
+    // another process, under Wine on a loaded machine, was once not found within 10 s.
     if (! runUntil ([&]
-                    { return manager->getNumOpenOutputs() > 0 && (options->emergency || engine->getState().version > 0.0); },
-                    10.0))
+                    { return options->emergency ? engine->getState().port1Name.isNotEmpty()
+                                                : manager->getNumOpenOutputs() > 0 && engine->getState().version > 0.0; },
+                    30.0))
         return fail ("the updater did not find the keyboard");
 
     std::cout << juce::String (reporter.seconds(), 3) << " s  found " << engine->getState().port1Name << ", firmware "

@@ -239,12 +239,37 @@ bool MidiManager::isOutputOpen (const juce::String& portName) const
 
 void MidiManager::openMidiInput (const juce::String& portName)
 {
-    openListedInput (portName, ports->getInputNames());
+    const auto names = ports->getInputNames();
+    openListedInput (portName, names);
+
+    const juce::ScopedLock sl (lock);
+    retryIfUnopened (portName, names, isInputOpen (portName), disconnectedInputNames, inputBackoffs);
 }
 
 void MidiManager::openMidiOutput (const juce::String& portName)
 {
-    openListedOutput (portName, ports->getOutputNames());
+    const auto names = ports->getOutputNames();
+    openListedOutput (portName, names);
+
+    const juce::ScopedLock sl (lock);
+    retryIfUnopened (portName, names, isOutputOpen (portName), disconnectedOutputNames, outputBackoffs);
+}
+
+void MidiManager::retryIfUnopened (const juce::String& portName,
+                                   const juce::StringArray& listedNames,
+                                   bool opened,
+                                   juce::StringArray& disconnectedNames,
+                                   std::map<juce::String, ReopenBackoff>& backoffs)
+{
+    // A listed port that would not open (on Windows while another program holds it) is
+    // tried again by the poll as one that came back, backing off, and its listeners hear
+    // when it opens: the caller may not ask again (detection stops asking in emergency
+    // mode, a sender waits to hear of its port).
+    if (opened || ! listedNames.contains (portName) || disconnectedNames.contains (portName))
+        return;
+
+    disconnectedNames.add (portName);
+    backoffs[portName] = { juce::Time::getMillisecondCounterHiRes() + firstReopenRetryMs, firstReopenRetryMs };
 }
 
 // The names are the port system's list taken last: it opens by index into that list.

@@ -66,10 +66,14 @@ public:
     */
     void removeListener (Listener* listener);
 
-    /** Opens every listed input of exactly this name, unless one is open already. */
+    /** Opens every listed input of exactly this name, unless one is open already. One
+        that is listed but fails to open is tried again as a reopen is (see
+        firstReopenRetryMs), and listeners hear of it as reconnected once it opens.
+        Call on the message thread.
+    */
     void openMidiInput (const juce::String& portName);
 
-    /** Opens every listed output of exactly this name, unless one is open already. */
+    /** As openMidiInput, for outputs. */
     void openMidiOutput (const juce::String& portName);
 
     /** Opens an input through the maker's private driver for this driver instance,
@@ -179,6 +183,11 @@ private:
     using IsOpenFunction = bool (MidiManager::*) (const juce::String&) const;
 
     void timerCallback() override;
+    void retryIfUnopened (const juce::String& portName,
+                          const juce::StringArray& listedNames,
+                          bool opened,
+                          juce::StringArray& disconnectedNames,
+                          std::map<juce::String, ReopenBackoff>& backoffs);
     void reopenListed (juce::StringArray& disconnectedNames,
                        std::map<juce::String, ReopenBackoff>& backoffs,
                        const juce::StringArray& listedNames,
