@@ -8,6 +8,7 @@ const char* const DemoSession::usage = R"(usage: MORELTA Firmware Updater Demo [
   --model 25|49|61          the simulated keyboard's model (49)
   --layout class|private|new  its ports as the class driver, the private driver or Windows'
                             newer style names them (class)
+  --update-mode-layout class|new  named otherwise in its update mode
   --firmware X.YY           its firmware version before the update (1.15)
   --emergency               the keyboard starts in its update mode: an emergency update
   --profile fast|realistic  its timing (realistic)

@@ -17,7 +17,8 @@ const char* const usage = R"(usage: morelta-sim-keyboard [options]
   --link-port N             the TCP port on 127.0.0.1 the driver connects to (47391);
                             0: a free one; the first line printed is "link-port N"
   --model 25|49|61          the keyboard's model (49)
-  --layout class|private    how its ports are named (class)
+  --layout class|private|new  how its ports are named (class)
+  --update-mode-layout class|new  how they are named in its update mode (as outside it)
   --firmware X.YY           its firmware version (1.16)
   --emergency               started in its update mode
   --profile fast|realistic  its timing profile (fast)

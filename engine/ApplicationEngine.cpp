@@ -99,7 +99,9 @@ ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
             queueUpdate (new WaitNoticeUpdater (listeners, notice), juce::sendNotificationAsync);
         },
         [this]
-        { askWhatTheKeyboardRuns(); } });
+        { askWhatTheKeyboardRuns(); },
+        [this]
+        { followUpdateModeUnderOtherNames(); } });
 }
 
 ApplicationEngine::~ApplicationEngine()
@@ -278,6 +280,8 @@ void ApplicationEngine::reset (bool restartDetection)
     logFolder = juce::File();
     firmwareSent = false;
     confirmedVersion = 0.0;
+    outputsBeforeUpdateMode.clear();
+    portOutsideUpdateMode.clear();
 
     // Counted once every worker has ended: a report that a worker made while it was
     // being stopped belongs to the work dropped here, and is ignored when it arrives.
@@ -556,6 +560,33 @@ void ApplicationEngine::askWhatTheKeyboardRuns()
         confirmation = std::make_unique<ConfirmNewFirmware> (midiManager, this, FirmwareUpdate::embeddedVersion);
 }
 
+void ApplicationEngine::followUpdateModeUnderOtherNames()
+{
+    // Some systems bind another driver to a keyboard in its update mode, which lists it
+    // under other names. The first output new since it was told to go there that carries
+    // its model's name is the keyboard's, as detection would pick it.
+    if (state->status != EngineStatus::erasingFirmware || portOutsideUpdateMode.isNotEmpty() || outputsBeforeUpdateMode.isEmpty()
+        || midiManager->isMidiOutputAvailable (state->port1Name))
+        return;
+
+    for (auto& name : midiManager->getOutputNames())
+    {
+        if (outputsBeforeUpdateMode.contains (name) || DetectDeviceInfo::modelFromPortName (name.toUpperCase()) != state->model)
+            continue;
+
+        updateLog.note ("the keyboard is in its update mode as \"" + name + "\"");
+        portOutsideUpdateMode = state->port1Name;
+        state->port1Name = name;
+        waitWatch->portCameBack();
+
+        // Its images go there, with no entry message: the keyboard has entered the mode.
+        firmwareUpdates = FirmwareUpdate::makeImages (name, true, getModelCode());
+        createSenders();
+        senders.getFirst()->start();
+        return;
+    }
+}
+
 void ApplicationEngine::firmwareConfirmed (double version)
 {
     confirmedVersion = version;
@@ -580,6 +611,7 @@ void ApplicationEngine::startFirmwareTransfer()
     }
 
     firmwareSent = true;
+    outputsBeforeUpdateMode = firmwareUpdates.getFirst()->getEntryMessage().empty() ? juce::StringArray() : midiManager->getOutputNames();
 
     // The engine watches the keyboard's ports from the first transfer on. A keyboard
     // lost after the app image's last block and before the assets image's first is seen
@@ -773,6 +805,10 @@ void ApplicationEngine::status (FirmwareSysexSender* sender, const juce::String&
         }
         else if (state->status == EngineStatus::sendingAssets)
         {
+            // With its new firmware the keyboard comes back under its own names.
+            if (portOutsideUpdateMode.isNotEmpty())
+                state->port1Name = std::exchange (portOutsideUpdateMode, {});
+
             setStatus (EngineStatus::waitingForReboot, 0.0);
             midiManager->addListener (this);
         }

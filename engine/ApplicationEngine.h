@@ -216,6 +216,7 @@ private:
     void completeStep (int status);
     RestartWaitWatch::Wait currentWait() const;
     void askWhatTheKeyboardRuns();
+    void followUpdateModeUnderOtherNames();
 
     int totalBlocks = 0;
     MidiManager::Ptr midiManager;
@@ -260,6 +261,11 @@ private:
     // what the keyboard runs.
     bool firmwareSent = false;
     std::atomic<double> confirmedVersion { 0.0 };
+
+    // The outputs listed when the keyboard was told to enter its update mode, and the
+    // keyboard's own output while it is in that mode under other names.
+    juce::StringArray outputsBeforeUpdateMode;
+    juce::String portOutsideUpdateMode;
 
     // Held from the start of an update, or of a restore, to its end: its pauses keep
     // their length while the window is hidden, and the system does not sleep under it.

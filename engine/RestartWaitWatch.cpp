@@ -57,6 +57,10 @@ void RestartWaitWatch::timerCallback()
     if (current == Wait::none)
         return;
 
+    // Found there, the port counts as back.
+    if (awaySinceMs >= 0.0 && current == Wait::updateModeEntry && callbacks.seekUnderOtherNames != nullptr)
+        callbacks.seekUnderOtherNames();
+
     if (awaySinceMs >= 0.0)
     {
         if (now - awaySinceMs >= bounds.portReturnMs)

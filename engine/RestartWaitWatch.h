@@ -47,6 +47,7 @@ public:
         std::function<bool()> portIsListed;
         std::function<void (int notice)> setNotice; // a WaitNotice value
         std::function<void()> askWhatItRuns;        // once per restart wait, when it is silent
+        std::function<void()> seekUnderOtherNames;  // while the port is away for the update mode
     };
 
     explicit RestartWaitWatch (Callbacks callbacks);

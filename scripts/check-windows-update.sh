@@ -13,12 +13,9 @@
 #
 #   scripts/check-windows-update.sh WINDOWS_BUILD_DIR [normal] [emergency]
 #
-# (both when none is named). Not in CI yet: loaded by other work beside it, the normal
-# update still fails now and then in its preset backup over WinMM (see the README).
-#
-# Run it under Xvfb with the project's Wine prefix, as scripts/test.sh windows runs
-# check-windows-app.sh. Ends with "N passed, N failed" and exits non-zero if any check
-# failed.
+# (both when none is named). Run it under Xvfb with the project's Wine prefix, as
+# scripts/test.sh windows does. Ends with "N passed, N failed" and exits non-zero if any
+# check failed.
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)

@@ -4,9 +4,11 @@
 #   scripts/test.sh address|thread  the same tests under AddressSanitizer with
 #                                   UndefinedBehaviorSanitizer, or ThreadSanitizer
 #   scripts/test.sh windows         the Windows build under Wine and Xvfb: its tests,
-#                                   its WinMM port system and our WinMM test driver, and
-#                                   the updater's window against the Linux build's
-#                                   (scripts/check-windows-app.sh)
+#                                   its WinMM port system and our WinMM test driver,
+#                                   whole updates over WinMM, the updater's window against
+#                                   the Linux build's (scripts/check-windows-app.sh) and
+#                                   its updates as a user runs them
+#                                   (scripts/check-windows-update.sh)
 set -euo pipefail
 
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -18,9 +20,12 @@ if [ "$flavour" = windows ]; then
     dir=$("$root/scripts/build.sh" windows)
     linux=$("$root/scripts/build.sh" release --target MoreltaFirmwareUpdater)
     cd "$dir"
+    # Three at once: the whole updates over WinMM spend most of their time in the
+    # protocol's pauses. The window checks go one at a time, alone on the screen.
     exec xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "$root/scripts/wine.sh" --session bash -c '
-        ctest --output-on-failure --parallel 2 &&
-        "$0/scripts/check-windows-app.sh" "$1" "$2/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater"' \
+        ctest --output-on-failure --parallel 3 &&
+        "$0/scripts/check-windows-app.sh" "$1" "$2/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater" &&
+        "$0/scripts/check-windows-update.sh" "$1"' \
         "$root" "$dir" "$linux"
 fi
 dir=$("$root/scripts/build.sh" "$flavour")

@@ -21,7 +21,7 @@ bool startsWith (const std::vector<juce::uint8>& bytes, std::initializer_list<in
 //==============================================================================
 bool SimulatedKeyboard::Settings::isOption (const juce::String& name)
 {
-    return juce::StringArray { "--model", "--layout", "--firmware", "--profile", "--seed" }.contains (name);
+    return juce::StringArray { "--model", "--layout", "--update-mode-layout", "--firmware", "--profile", "--seed" }.contains (name);
 }
 
 bool SimulatedKeyboard::Settings::applyOption (const juce::String& name, const juce::String& value)
@@ -30,6 +30,8 @@ bool SimulatedKeyboard::Settings::applyOption (const juce::String& name, const j
         keys = value.getIntValue();
     else if (name == "--layout" && (value == "class" || value == "private" || value == "new"))
         layout = value == "class" ? Layout::classDriver : (value == "private" ? Layout::privateDriver : Layout::newStyleNames);
+    else if (name == "--update-mode-layout" && (value == "class" || value == "new"))
+        updateModeLayout = value == "class" ? Layout::classDriver : Layout::newStyleNames;
     else if (name == "--firmware" && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
         firmwareVersion = value.getDoubleValue();
     else if (name == "--profile" && Timing::named (value).has_value())
@@ -135,16 +137,29 @@ juce::String SimulatedKeyboard::getModelName() const
     return "MORELTA" + juce::String (settings.keys);
 }
 
+juce::StringArray SimulatedKeyboard::getInputNames() const
+{
+    const std::lock_guard<std::mutex> guard (stateMutex);
+    return portNames (true);
+}
+
+juce::StringArray SimulatedKeyboard::getOutputNames() const
+{
+    const std::lock_guard<std::mutex> guard (stateMutex);
+    return portNames (false);
+}
+
 juce::StringArray SimulatedKeyboard::portNames (bool inputs) const
 {
     const auto model = getModelName();
+    const auto layout = updateMode && settings.updateModeLayout.has_value() ? *settings.updateModeLayout : settings.layout;
     juce::StringArray names;
 
     for (int n = 1; n <= 3; ++n)
     {
-        if (settings.layout == Layout::privateDriver)
+        if (layout == Layout::privateDriver)
             names.add (model + " USB PORT " + juce::String (n));
-        else if (settings.layout == Layout::newStyleNames)
+        else if (layout == Layout::newStyleNames)
             names.add (model + juce::StringArray { " MIDI", " DAW", " EDITOR" }[n - 1]);
         else
             names.add (n == 1 ? model : (inputs ? "MIDIIN" : "MIDIOUT") + juce::String (n) + " (" + model + ")");
@@ -160,10 +175,10 @@ void SimulatedKeyboard::plug()
     if (! inputIds.empty())
         return;
 
-    for (auto& name : getInputNames())
+    for (auto& name : portNames (true))
         inputIds.push_back (ports->addInputPort (name));
 
-    for (auto& name : getOutputNames())
+    for (auto& name : portNames (false))
         outputIds.push_back (ports->addOutputPort (name, [this, name] (const juce::MidiMessage& m)
                                                    { receive (name, m); }));
 
@@ -171,7 +186,7 @@ void SimulatedKeyboard::plug()
     {
         const auto reply = settings.replyInput > 0 ? settings.replyInput : 3;
         replyInputId = inputIds[(size_t) reply - 1];
-        replyInputName = getInputNames()[reply - 1];
+        replyInputName = portNames (true)[reply - 1];
     }
     else
     {

@@ -51,6 +51,9 @@ public:
         int keys = 49; // 25, 49 or 61
         double firmwareVersion = 1.16;
         Layout layout = Layout::classDriver;
+        // Some systems bind another driver to a keyboard in its update mode, which lists
+        // it under other names: the class driver's or the newer-style ones.
+        std::optional<Layout> updateModeLayout;
         int replyInput = 0; // listed input 1 to 3 that carries the answers; 0: the layout's own
         juce::uint32 seed = 1;
         bool startsInUpdateMode = false;
@@ -59,8 +62,8 @@ public:
         juce::File traceFile;
 
         /** The command-line options the demo and the headless runner share: --model,
-            --layout (class, private or new), --firmware, --profile and --seed, each with
-            a value.
+            --layout (class, private or new), --update-mode-layout (class or new),
+            --firmware, --profile and --seed, each with a value.
         */
         static bool isOption (const juce::String& name);
 
@@ -101,8 +104,9 @@ public:
 
     juce::String getModelName() const;
     juce::uint8 getModelCode() const noexcept { return modelCode; }
-    juce::StringArray getInputNames() const { return portNames (true); }
-    juce::StringArray getOutputNames() const { return portNames (false); }
+    /** The names it is listed under now: in its update mode they may differ. */
+    juce::StringArray getInputNames() const;
+    juce::StringArray getOutputNames() const;
 
     bool isInUpdateMode() const;
     double getFirmwareVersion() const;
@@ -168,6 +172,7 @@ private:
     void waitForLink (size_t bytes) const;
     void log (const juce::String& event);
 
+    // Under stateMutex.
     juce::StringArray portNames (bool inputs) const;
     Bytes header() const;
     Bytes identityReply() const;

@@ -457,8 +457,11 @@ TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
 //==============================================================================
 TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
 {
-    // Whole updates, side by side: each preset restore takes over half a minute.
-    Rig current (keyboardSettings (49, 1.16)), old (keyboardSettings (61, 1.15));
+    // Whole updates, side by side: each preset restore takes over half a minute. The old
+    // one is in its update mode under other names, which the firmware must follow.
+    auto renamedInUpdateMode = keyboardSettings (61, 1.15);
+    renamedInUpdateMode.updateModeLayout = SimulatedKeyboard::Layout::newStyleNames;
+    Rig current (keyboardSettings (49, 1.16)), old (renamedInUpdateMode);
 
     for (auto* rig : { &current, &old })
         rig->startUpdate();
