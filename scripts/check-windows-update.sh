@@ -23,6 +23,7 @@ windowsBuild=$1
 updater="$windowsBuild/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater.exe"
 keyboardExe="$windowsBuild/morelta-sim-keyboard.exe"
 title="MORELTA Firmware Updater"
+prefix=${WINEPREFIX:-${MORELTA_WINEPREFIX:-$root/build-windows/wine-prefix}}
 
 shotsFolder=update-shots
 # shellcheck source=windows-checks.sh
@@ -125,6 +126,19 @@ attempt() {
     [ "$kind" = emergency ] && checkOptions+=(--emergency)
     keyboardSays --check "${checkOptions[@]}" | sed 's/^/  /'
     local verdict=${PIPESTATUS[0]}
+
+    # The updater's own log of this update says how the updater saw it end: the alert
+    # is not read, and a keyboard that holds the right things could still have been
+    # told it failed.
+    local log
+    log=$(find "$prefix/drive_c/users" -path "*/AppData/Roaming/*" -name UpdateLog.txt -newer "$work/$kind-keyboard.log" | head -1)
+    if [ -n "$log" ] && grep -q "ended: completed" "$log"; then
+        echo "  passed: the updater's log says the update completed"
+    else
+        echo "  failed: the updater's log ${log:+($log) }does not say the update completed"
+        verdict=1
+    fi
+
     xdotool key --window "$alert" Return 2>/dev/null || true
     return "$verdict"
 }
