@@ -39,6 +39,10 @@ const char* const tryAgainText = "Press Try again to send the firmware again as 
 const char* const restoreAfterTryText = " Once the keyboard runs the new firmware, your settings and presets are put back.";
 const char* const emergencyIfNotText = "If that does not help, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
 const char* const tryAgainButtonText = "Try again";
+const char* const tryAgainSeveralKeyboardsText = "More than one MORELTA keyboard is connected, so the firmware was not sent again.\n"
+                                                 "Disconnect all but the keyboard whose update failed, then press Try again.";
+const char* const tryAgainOtherKeyboardText = "The keyboard connected is not of the model whose update failed, so nothing was sent to it.\n"
+                                              "Connect the keyboard whose update failed, then press Try again.";
 
 // What JUCE's box reports for "Try again", its first button: the button's index on
 // Windows; on Linux, where the native box is JUCE's own OK/Cancel window, 1 for the
@@ -186,11 +190,11 @@ void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
     if (status != EngineStatus::completed)
         return;
 
-    const auto wasEmergencyUpdate = (emergencyMode || tryingEmergencyAgain) && ! restoringBackup;
-    endUpdate (restoringBackup ? restoreCompleteText : updateCompleteText);
+    const auto kind = engine->getRunKind();
+    endUpdate (kind == RunKind::backupRestore ? restoreCompleteText : updateCompleteText);
 
     // Asked once the engine is idle again, after this notification.
-    if (wasEmergencyUpdate)
+    if (isEmergency (kind))
         juce::MessageManager::callAsync ([weakThis = juce::WeakReference<MoreltaFirmwareUpdaterApplication> (this)]
                                          {
                                              if (weakThis != nullptr)
@@ -199,7 +203,7 @@ void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
 
 void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
 {
-    if (restoringBackup)
+    if (engine->getRunKind() == RunKind::backupRestore)
     {
         endUpdate (restoreAbortedText);
         return;
@@ -224,7 +228,7 @@ void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
 
 juce::String MoreltaFirmwareUpdaterApplication::tryAgainAlertText (int error) const
 {
-    const auto emergency = engine->tryAgainIsEmergency();
+    const auto emergency = isEmergency (engine->getTryAgainKind());
     const auto folder = engine->getLastBackupFolder();
     const auto notConfirmed = error == EngineError::firmwareNotConfirmed;
 
@@ -246,11 +250,27 @@ juce::String MoreltaFirmwareUpdaterApplication::tryAgainAlertText (int error) co
 
 void MoreltaFirmwareUpdaterApplication::tryAgain()
 {
-    // The emergency update tried again offers the newest backup when it is done, too.
-    const auto emergency = engine->tryAgainIsEmergency();
+    // Refused, the user is told why and may press it again once that is mended.
+    switch (engine->tryAgain())
+    {
+        case ApplicationEngine::Refusal::placeholderFirmware:
+            showWarning (placeholderFirmwareText);
+            break;
 
-    if (engine->tryAgain())
-        tryingEmergencyAgain = emergency;
+        case ApplicationEngine::Refusal::severalKeyboards:
+            offerTryAgain (tryAgainSeveralKeyboardsText);
+            break;
+
+        case ApplicationEngine::Refusal::otherKeyboard:
+            offerTryAgain (tryAgainOtherKeyboardText);
+            break;
+
+        case ApplicationEngine::Refusal::none:
+        case ApplicationEngine::Refusal::busy:
+        case ApplicationEngine::Refusal::versionUnknown:
+        case ApplicationEngine::Refusal::nothingToTryAgain:
+            break;
+    }
 }
 
 void MoreltaFirmwareUpdaterApplication::getAllCommands (juce::Array<juce::CommandID>& commands)
@@ -308,6 +328,8 @@ void MoreltaFirmwareUpdaterApplication::performUpdate()
             return;
 
         case ApplicationEngine::Refusal::busy:
+        case ApplicationEngine::Refusal::otherKeyboard:
+        case ApplicationEngine::Refusal::nothingToTryAgain:
             return;
 
         case ApplicationEngine::Refusal::none:
@@ -356,8 +378,6 @@ void MoreltaFirmwareUpdaterApplication::restoreBackup (const BackupFolder& backu
     // Checked again inside: the question ran a message loop.
     if (auto problem = engine->beginBackupRestore (backup); problem.isNotEmpty())
         showWarning (problem);
-    else
-        restoringBackup = true;
 }
 
 void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText, bool offeringTryAgain)
@@ -367,8 +387,6 @@ void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText
     else
         showWarning (alertText);
 
-    restoringBackup = false;
-    tryingEmergencyAgain = false;
     emergencyMode = false;
     engine->setEmergencyMode (false);
 }

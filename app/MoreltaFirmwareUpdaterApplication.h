@@ -91,7 +91,7 @@ protected:
     */
     virtual void offerTryAgain (const juce::String& text);
 
-    /** Sends the failed update's firmware again, as the user asked. */
+    /** Sends the failed update's firmware again, as the user asked, or says why not. */
     void tryAgain();
 
     virtual void quitApplication();
@@ -119,8 +119,6 @@ private:
     std::unique_ptr<UpdateSessionGuard> sessionGuard;
 
     bool emergencyMode = false;
-    bool restoringBackup = false;
-    bool tryingEmergencyAgain = false;
 
     // Only in Wine: without it the window would never show a change.
     std::unique_ptr<WineRepaintPump> wineRepaintPump;

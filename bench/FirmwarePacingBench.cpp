@@ -24,7 +24,7 @@ namespace
 struct CompletionListener final : public FirmwareSysexSender::Listener
 {
     void progress (FirmwareSysexSender*, double) override {}
-    void status (FirmwareSysexSender*, const juce::String& text) override { completed = completed || text == "Completed"; }
+    void status (FirmwareSysexSender*, FirmwareSysexSender::Status news) override { completed = completed || news == FirmwareSysexSender::Status::completed; }
     std::atomic<bool> completed { false };
 };
 
@@ -42,8 +42,8 @@ void sendAppImage (MidiPortSystem::Ptr ports)
     }
 
     CompletionListener listener;
-    const auto images = FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E);
-    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (images[0], manager, &listener);
+    const auto images = FirmwareUpdate::makeImages ("MORELTA49");
+    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (images[FirmwareUpdate::app], manager, &listener);
     const auto started = juce::Time::getMillisecondCounterHiRes();
     sender->start();
 

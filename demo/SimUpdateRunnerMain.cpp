@@ -297,7 +297,7 @@ int main (int argc, char** argv)
         return fail ("the updater did not find the keyboard");
 
     std::cout << juce::String (reporter.seconds(), 3) << " s  found " << engine->getState().port1Name << ", firmware "
-              << juce::String (engine->getState().version.load(), 2) << std::endl;
+              << juce::String (engine->getState().version, 2) << std::endl;
 
     const auto restoring = options->backupToRestore != juce::File();
     const auto dataBefore = keyboard != nullptr ? keyboard->getUserData() : SimulatedKeyboard::UserData {};
@@ -334,7 +334,7 @@ int main (int argc, char** argv)
                                          --triesLeft;
                                          std::cout << juce::String (reporter.seconds(), 3) << " s  try again" << std::endl;
 
-                                         if (engine->tryAgain())
+                                         if (engine->tryAgain() == ApplicationEngine::Refusal::none)
                                              reporter.error = -1;
                                      }
 

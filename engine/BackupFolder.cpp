@@ -6,8 +6,8 @@
 
 namespace
 {
-constexpr int numPresets = 32;
-constexpr int presetDataMessages = 384;
+constexpr int numPresets = DeviceMessages::numPresets;
+constexpr int presetDataMessages = DeviceMessages::presetDataMessages;
 
 juce::String presetFileName (int index)
 {
@@ -18,9 +18,18 @@ juce::String presetFileName (int index)
 // and a preset's Preset Select, 384 Preset Data of 16 bytes and Preset End. Nothing
 // bigger is ever read, so a file that never ends (a link to a device) cannot exhaust
 // memory.
-constexpr juce::int64 maxGlobalsBytes = 14 * 14;
-constexpr juce::int64 maxPresetBytes = 14 + presetDataMessages * 16 + 9;
+constexpr juce::int64 maxGlobalsBytes = DeviceMessages::numGlobals * DeviceMessages::globalReplySize;
+constexpr juce::int64 maxPresetBytes = 14 + presetDataMessages * DeviceMessages::presetDataSize + 9;
 constexpr juce::int64 maxManifestBytes = 4096;
+
+std::filesystem::path pathOf (const juce::File& file)
+{
+#if JUCE_WINDOWS
+    return file.getFullPathName().toWideCharPointer();
+#else
+    return file.getFullPathName().toRawUTF8();
+#endif
+}
 
 /** Whether this is an ordinary file, links followed: a device, a FIFO or a folder could
     block the reader or never end.
@@ -28,12 +37,7 @@ constexpr juce::int64 maxManifestBytes = 4096;
 bool isRegularFile (const juce::File& file)
 {
     std::error_code error;
-#if JUCE_WINDOWS
-    const std::filesystem::path path (file.getFullPathName().toWideCharPointer());
-#else
-    const std::filesystem::path path (file.getFullPathName().toRawUTF8());
-#endif
-    return std::filesystem::is_regular_file (path, error) && ! error;
+    return std::filesystem::is_regular_file (pathOf (file), error) && ! error;
 }
 
 /** A backup file's bytes, at most maxBytes of them; nothing, and why, otherwise. */
@@ -178,6 +182,30 @@ juce::String BackupFolder::folderName (juce::Time time)
     return time.toString (true, true, true, false).removeCharacters (":");
 }
 
+juce::File BackupFolder::createNew (const juce::File& userData, int model, juce::Time time)
+{
+    const auto parent = modelFolder (userData, model);
+    const auto name = folderName (time);
+
+    if (! parent.createDirectory().wasOk())
+        return {};
+
+    // Creating a folder that exists fails, so the one made here is this backup's alone.
+    for (int n = 1; n <= 1000; ++n)
+    {
+        const auto folder = parent.getChildFile (n == 1 ? name : name + " (" + juce::String (n) + ")");
+        std::error_code error;
+
+        if (std::filesystem::create_directory (pathOf (folder), error))
+            return folder;
+
+        if (error)
+            return {};
+    }
+
+    return {};
+}
+
 bool BackupFolder::write (const juce::File& folder,
                           const std::vector<EngineState::Message>& globals,
                           const std::vector<std::vector<EngineState::Message>>& presets,
@@ -259,7 +287,7 @@ std::optional<BackupFolder> BackupFolder::read (const juce::File& folder, juce::
             return damaged (why);
 
         const auto stream = readMessages (*data);
-        const auto whole = stream.has_value() && stream->size() == presetDataMessages + 2
+        const auto whole = stream.has_value() && stream->size() == (size_t) DeviceMessages::presetStreamMessages
                            && stream->front() == *DeviceMessages::buildPresetSelect (code, i)
                            && stream->back() == *DeviceMessages::buildPresetEnd (code)
                            && std::all_of (stream->begin() + 1, stream->end() - 1, [&code] (auto& m)

@@ -32,6 +32,14 @@ public:
     /** "7 Dec 2026 30620am" for 3:06:20 in the morning of 7 December 2026. */
     static juce::String folderName (juce::Time time);
 
+    /** Makes a new, empty folder for a backup made at this time under the model's folder:
+        named by the time, with " (2)", " (3)", ... after it when a folder of that name is
+        there already (two updates in the same second, or in the hour that repeats when
+        daylight saving time ends). Made in one go, so that no two updaters ever share
+        one. Nothing when it cannot be made.
+    */
+    static juce::File createNew (const juce::File& userData, int model, juce::Time time);
+
     /** Appends each message to its file, then writes the manifest. Every write is
         checked, since these files may soon be all the user has; false on any failure.
     */

@@ -3,67 +3,20 @@
 #include "engine/DeviceMessages.h"
 #include "midi/PrivateDriverRegistry.h"
 
-#include <map>
-#include <regex>
-
 ApplicationEngine::DetectDeviceInfo::DetectDeviceInfo (MidiManager::Ptr manager, ApplicationEngine* owner)
     : midiManager (std::move (manager))
     , engine (owner)
+    , replies ([this] (Reply& reply)
+               { replied (reply); })
 {
     midiManager->addListener (this);
-    startPolling (1000);
+    startTimer (1000);
 }
 
 ApplicationEngine::DetectDeviceInfo::~DetectDeviceInfo()
 {
-    stopPolling();
+    stopTimer();
     midiManager->removeListener (this);
-    cancelPendingUpdate();
-    midiManager = nullptr;
-}
-
-int ApplicationEngine::DetectDeviceInfo::modelFromPortName (const juce::String& port1Name)
-{
-    for (int model = HardwareModel::morelta25; model <= HardwareModel::morelta61; ++model)
-        if (port1Name.contains (HardwareModel::nameOf (model)))
-            return model;
-
-    return HardwareModel::unknown;
-}
-
-int ApplicationEngine::DetectDeviceInfo::countKeyboards (const juce::StringArray& outputNames)
-{
-    // The marks by which the system tells identical devices apart, so that what is left
-    // is the name a lone keyboard would have.
-    static const std::regex countedPrefix (R"((^|\()[0-9]+- )"), countedSuffix (R"(-[0-9]+$)");
-    std::map<int, std::map<std::string, int>> namesByModel;
-
-    for (auto& name : outputNames)
-    {
-        const auto upper = name.toUpperCase();
-        const auto model = modelFromPortName (upper);
-
-        if (model == HardwareModel::unknown)
-            continue;
-
-        auto plain = std::regex_replace (upper.toStdString(), countedPrefix, "$1");
-        plain = std::regex_replace (plain, countedSuffix, "");
-        ++namesByModel[model][plain];
-    }
-
-    int keyboards = 0;
-
-    for (auto& [model, names] : namesByModel)
-    {
-        int most = 0;
-
-        for (auto& [plain, count] : names)
-            most = juce::jmax (most, count);
-
-        keyboards += most;
-    }
-
-    return keyboards;
 }
 
 void ApplicationEngine::DetectDeviceInfo::timerCallback()
@@ -71,25 +24,16 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
     auto& state = engine->getState();
 
     scanDevices();
-    state.model = modelFromPortName (state.port1Name);
+    state.model = KeyboardPortNames::modelOf (state.port1Name);
     engine->notifyModelAndVersion();
 
     if (state.port1Name.isEmpty())
         return;
 
-    midiManager->openMidiInput (state.port1Name);
-    midiManager->openMidiOutput (state.port1Name);
-
-    if (state.usesPrivateDriver)
-        openPrivateInput();
-    else if (! candidateInputs.isEmpty())
-        for (auto& name : candidateInputs)
-            midiManager->openMidiInput (name);
-    else
-        midiManager->openMidiInput (state.port3Name);
+    openPorts();
 
     if (state.emergencyMode)
-        stopPolling();
+        stopTimer();
     else if (! versionKnown)
         midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (DeviceMessages::buildIdentityRequest()));
 }
@@ -97,156 +41,78 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
 void ApplicationEngine::DetectDeviceInfo::scanDevices()
 {
     auto& state = engine->getState();
+    const auto found = KeyboardPortNames::find (midiManager->getInputNames(), midiManager->getOutputNames());
 
-    const auto inputs = midiManager->getInputNames();
+    // A keyboard that vanished keeps its names: its ports are opened again when it is back.
+    if (! found.has_value())
+        return;
 
-    for (auto& name : inputs)
-    {
-        const auto upper = name.toUpperCase();
+    // Another keyboard's reply port is learnt anew.
+    if (found->port3.isNotEmpty() || found->port1 != state.port1Name)
+        state.port3Name = found->port3;
 
-        if (! upper.contains ("MORELTA"))
-            continue;
-
-        if (upper.contains ("USB PORT 1"))
-        {
-            juce::String port3;
-
-            if (upper.contains ("MORELTA25"))
-                port3 = "MORELTA25 PRIVATE PORT 3";
-            else if (upper.contains ("MORELTA49"))
-                port3 = "MORELTA49 PRIVATE PORT 3";
-
-            if (upper.contains ("MORELTA61"))
-                port3 = "MORELTA61 PRIVATE PORT 3";
-
-            state.port1Name = name;
-            state.port3Name = port3;
-            state.usesPrivateDriver = true;
-            candidateInputs.clear();
-            return;
-        }
-
-        if (upper.contains ("MIDIIN3"))
-        {
-            if (upper.contains ("MORELTA25"))
-                state.port1Name = "MORELTA25";
-            else if (upper.contains ("MORELTA49"))
-                state.port1Name = "MORELTA49";
-
-            if (upper.contains ("MORELTA61"))
-                state.port1Name = "MORELTA61";
-
-            state.port3Name = name;
-            state.usesPrivateDriver = false;
-            candidateInputs.clear();
-            return;
-        }
-    }
-
-    scanNewStyleNames (inputs);
+    state.port1Name = found->port1;
+    state.usesPrivateDriver = found->privateDriver;
+    inputsToOpen = found->inputs;
 }
 
-void ApplicationEngine::DetectDeviceInfo::scanNewStyleNames (const juce::StringArray& inputs)
+void ApplicationEngine::DetectDeviceInfo::openPorts()
 {
     auto& state = engine->getState();
+    midiManager->openMidiOutput (state.port1Name);
 
-    for (auto& output : midiManager->getOutputNames())
-    {
-        const auto model = modelFromPortName (output.toUpperCase());
+    for (auto& name : inputsToOpen)
+        midiManager->openMidiInput (name);
 
-        if (model == HardwareModel::unknown)
-            continue;
-
-        candidateInputs.clear();
-
-        for (auto& input : inputs)
-            if (modelFromPortName (input.toUpperCase()) == model)
-                candidateInputs.add (input);
-
-        // Another keyboard's reply port is learnt anew.
-        if (state.port1Name != output)
-        {
-            const juce::ScopedLock sl (replyPortLock);
-            state.port3Name = {};
-            replyPort = {};
-        }
-
-        state.port1Name = output;
-        state.usesPrivateDriver = false;
-        return;
-    }
-}
-
-void ApplicationEngine::DetectDeviceInfo::startPolling (int periodMs)
-{
-    polling = true;
-    startTimer (periodMs);
-}
-
-void ApplicationEngine::DetectDeviceInfo::stopPolling()
-{
-    polling = false;
-    stopTimer();
+    // The keyboard's third port is reached through the maker's private driver.
+    if (state.usesPrivateDriver)
+        openPrivateInput();
 }
 
 void ApplicationEngine::DetectDeviceInfo::openPrivateInput()
 {
-    // The keyboard's third port is reached through the maker's private driver. The search
-    // may keep the message thread for up to half a second while no instance is attached;
-    // the manager opens one input per instance, however often it is asked.
+    // The search may keep the message thread for up to half a second while no instance
+    // is attached; the manager opens one input per instance, however often it is asked.
     PrivateDeviceDescriptor device;
 
     if (PrivateDriverRegistry::findAttachedPrivateDevice (midiManager->getPrivateDriverSystem(), device, {}) == PrivateDriverRegistry::found)
         midiManager->openPrivateMidiInput (device);
 }
 
-bool ApplicationEngine::DetectDeviceInfo::replyCounts (const juce::MidiMessage& message)
+void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessageFrom (const juce::String& portName, juce::MidiInput*, const juce::MidiMessage& message)
 {
-    return message.isSysEx() && DeviceMessages::isIdentityReply (DeviceMessages::bytesOf (message));
+    if (! message.isSysEx())
+        return;
+
+    const auto bytes = DeviceMessages::bytesOf (message);
+
+    if (DeviceMessages::isIdentityReply (bytes))
+        replies.post ({ DeviceMessages::versionFromIdentityReply (bytes), portName });
 }
 
-void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessageFrom (const juce::String& portName, juce::MidiInput* source, const juce::MidiMessage& message)
+void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message)
 {
-    if (portName.isNotEmpty() && replyCounts (message))
-    {
-        {
-            const juce::ScopedLock sl (replyPortLock);
-            replyPort = portName;
-        }
-
-        triggerAsyncUpdate();
-    }
-
-    handleIncomingMidiMessage (source, message);
+    handleIncomingMidiMessageFrom ({}, source, message);
 }
 
-void ApplicationEngine::DetectDeviceInfo::handleAsyncUpdate()
+void ApplicationEngine::DetectDeviceInfo::replied (const Reply& reply)
 {
+    auto& state = engine->getState();
+    state.version = reply.version;
+
     // Only names in the newer style leave the third port to be learnt.
-    if (candidateInputs.isEmpty())
-        return;
+    if (state.port3Name.isEmpty() && ! state.usesPrivateDriver && reply.port.isNotEmpty())
+        state.port3Name = reply.port;
 
-    const juce::ScopedLock sl (replyPortLock);
-
-    if (replyPort.isNotEmpty())
-        engine->getState().port3Name = replyPort;
-}
-
-void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
-{
-    if (! replyCounts (message))
-        return;
-
-    engine->getState().version = DeviceMessages::versionFromIdentityReply (DeviceMessages::bytesOf (message));
     versionKnown = true;
-    stopPolling();
+    stopTimer();
     engine->notifyModelAndVersion();
 }
 
 void ApplicationEngine::DetectDeviceInfo::resumePolling()
 {
-    if (! polling && ! versionKnown)
-        startPolling (1000);
+    if (! isTimerRunning() && ! versionKnown)
+        startTimer (1000);
 }
 
 void ApplicationEngine::DetectDeviceInfo::midiOutputDeviceDisconnected (juce::StringArray names)
@@ -263,24 +129,5 @@ void ApplicationEngine::DetectDeviceInfo::midiOutputDeviceDisconnected (juce::St
     engine->notifyModelAndVersion();
 
     if (! state.emergencyMode)
-        startPolling (1000);
-}
-
-void ApplicationEngine::DetectDeviceInfo::midiOutputDeviceReconnected (juce::StringArray names)
-{
-    auto& state = engine->getState();
-
-    if (state.status != EngineStatus::completed)
-        return;
-
-    for (auto& name : names)
-    {
-        if (name == state.port1Name)
-        {
-            // The keyboard is back with its new firmware: read its version again.
-            versionKnown = false;
-            startPolling (100);
-            state.emergencyMode = false;
-        }
-    }
+        startTimer (1000);
 }

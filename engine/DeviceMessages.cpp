@@ -1,6 +1,6 @@
 #include "engine/DeviceMessages.h"
 
-const std::array<juce::uint8, 14> DeviceMessages::globalIds { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
+const std::array<juce::uint8, DeviceMessages::numGlobals> DeviceMessages::globalIds { 0x12, 0x13, 0x14, 0x15, 0x18, 0x19, 0x1A, 0x1B, 0x1C, 0x1F, 0x20, 0x1D, 0x22, 0x1E };
 
 namespace
 {
@@ -75,7 +75,7 @@ std::optional<Bytes> DeviceMessages::buildGlobalRequest (ModelCode code, juce::u
 
 std::optional<Bytes> DeviceMessages::buildPresetSelect (ModelCode code, int presetIndex)
 {
-    jassert (juce::isPositiveAndBelow (presetIndex, 32));
+    jassert (juce::isPositiveAndBelow (presetIndex, numPresets));
     return makerMessage (code, { 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) presetIndex });
 }
 

@@ -21,7 +21,15 @@ struct DeviceMessages
     using ModelCode = std::optional<juce::uint8>;
 
     /** The 14 global settings the backup reads, in request order. */
-    static const std::array<juce::uint8, 14> globalIds;
+    static constexpr int numGlobals = 14;
+    static const std::array<juce::uint8, numGlobals> globalIds;
+
+    /** The keyboard's presets; each comes as this many Preset Data messages, and is kept
+        as its Preset Select, those messages and a Preset End.
+    */
+    static constexpr int numPresets = 32;
+    static constexpr int presetDataMessages = 384;
+    static constexpr int presetStreamMessages = presetDataMessages + 2;
 
     static constexpr int identityReplySize = 35;
     static constexpr int globalReplySize = 14;

@@ -4,36 +4,28 @@
 
 #include <juce_core/juce_core.h>
 
-#include <atomic>
 #include <vector>
 
-/** The engine's one state record, read and written directly by the update's steps.
-
-    The fields that the MIDI input and worker threads write while the message thread
-    reads them are atomic; other threads still learn of a change only through the
-    engine's notifications.
+/** The engine's one state record. It belongs to the message thread: workers on other
+    threads hand what they learn over to it, and only it writes here.
 */
 struct EngineState
 {
-    std::atomic<double> progress { 0.0 };
-    std::atomic<int> status { EngineStatus::idle };
-    std::atomic<int> model { HardwareModel::unknown };
-    std::atomic<double> version { 0.0 }; // from the Identity Reply; 0.0 while unknown
+    double progress = 0.0;
+    int status = EngineStatus::idle;
+    int model = HardwareModel::unknown;
+    double version = 0.0; // from the Identity Reply; 0.0 while unknown
     juce::String port1Name;
     juce::String port3Name;
-    std::atomic<bool> emergencyMode { false };
-    std::atomic<bool> usesPrivateDriver { false };
+    bool emergencyMode = false;
+    bool usesPrivateDriver = false;
 
     using Message = std::vector<juce::uint8>;
-
-    /** Guards globals and presets, which the backup's reply handlers fill on the MIDI
-        input thread while the message thread reads them.
-    */
-    juce::CriticalSection userDataLock;
+    using Preset = std::vector<Message>;
 
     /** The backed-up Global Replies, in arrival order. */
     std::vector<Message> globals;
 
     /** The backed-up presets, index = preset number, each its stream of messages. */
-    std::vector<std::vector<Message>> presets;
+    std::vector<Preset> presets;
 };

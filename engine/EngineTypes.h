@@ -80,3 +80,25 @@ inline const char* nameOf (int notice)
     return notice >= none && notice <= notBack ? names[notice] : "unknown";
 }
 } // namespace WaitNotice
+
+/** What a run of the engine does; fixed when the run begins. */
+enum class RunKind
+{
+    none,                // no run yet
+    normal,              // backup, firmware, restart, restore
+    emergency,           // firmware into a keyboard started in its update mode, restart
+    normalTriedAgain,    // a failed normal update's firmware again, restart, restore
+    emergencyTriedAgain, // a failed emergency update's firmware again, restart
+    backupRestore        // a backup folder put back into the keyboard
+};
+
+/** Whether a run of this kind puts no user data back: nothing was backed up for it. */
+inline bool isEmergency (RunKind kind)
+{
+    return kind == RunKind::emergency || kind == RunKind::emergencyTriedAgain;
+}
+
+inline bool isTryAgain (RunKind kind)
+{
+    return kind == RunKind::normalTriedAgain || kind == RunKind::emergencyTriedAgain;
+}

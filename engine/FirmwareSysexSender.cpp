@@ -3,13 +3,27 @@
 #include "engine/ThreadPause.h"
 #include "platform/WorkerPriority.h"
 
-FirmwareSysexSender::FirmwareSysexSender (FirmwareUpdate::Ptr imageToSend, MidiManager::Ptr manager, Listener* listener)
+const char* FirmwareSysexSender::textOf (Status status)
+{
+    switch (status)
+    {
+        case Status::started:
+            return "Started";
+        case Status::completed:
+            return "Completed";
+        case Status::deviceOffline:
+            return "Device Offline";
+    }
+
+    return "";
+}
+
+FirmwareSysexSender::FirmwareSysexSender (FirmwareUpdate::Ptr imageToSend, MidiManager::Ptr manager, Listener* l)
     : juce::Thread ("Firmware Updater Thread")
+    , listener (l)
     , image (std::move (imageToSend))
     , midiManager (std::move (manager))
 {
-    if (listener != nullptr)
-        listeners.add (listener);
 }
 
 FirmwareSysexSender::~FirmwareSysexSender()
@@ -23,61 +37,21 @@ FirmwareSysexSender::~FirmwareSysexSender()
     waitForThreadToExit (-1);
 }
 
-template <typename Call>
-void FirmwareSysexSender::callListeners (Call&& call)
-{
-    for (int i = listeners.size(); --i >= 0;)
-        call (*listeners.getUnchecked (i));
-}
-
-void FirmwareSysexSender::start()
+bool FirmwareSysexSender::start()
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    midiManager->addListener (this);
-    midiManager->openMidiOutput (image->getPortName());
-
-    const auto entry = image->getEntryMessage();
-
-    // The keyboard restarts on the entry message; the blocks follow once it is back. One
-    // that an open port refused never reached it: no restart would come to wait for.
-    if (! entry.empty())
-    {
-        if (! midiManager->sendMessageToOutput (image->getPortName(), juce::MidiMessage (entry.data(), (int) entry.size()))
-            && midiManager->isMidiOutputOpen (image->getPortName()))
-            endWithFailedSend();
-
-        return;
-    }
 
     // Open, not only listed: blocks sent to a port that failed to open go nowhere.
-    const auto port = image->getPortName();
+    midiManager->openMidiOutput (image->getPortName());
 
-    if (midiManager->isMidiOutputOpen (port) && (! onlyOnAListedPort || midiManager->isMidiOutputAvailable (port)))
-        startSending();
-}
+    if (isThreadRunning() || ! midiManager->isMidiOutputOpen (image->getPortName()))
+        return false;
 
-void FirmwareSysexSender::startSending()
-{
-    runEnded = false;
-    sendFailed = false;
-    lastBlockGoing = false;
-    endReported = false;
+    midiManager->addListener (this);
+    started = runEnded = sendFailed = lastBlockGoing = false;
+    startReported = endReported = false;
     startThread();
-}
-
-void FirmwareSysexSender::endWithFailedSend()
-{
-    sendFailed = true;
-    runEnded = true;
-    triggerAsyncUpdate();
-}
-
-void FirmwareSysexSender::reportOffline()
-{
-    // Once per run, whether the port vanished or refused a block first.
-    if (! endReported.exchange (true))
-        callListeners ([this] (Listener& l)
-                       { l.status (this, "Device Offline"); });
+    return true;
 }
 
 void FirmwareSysexSender::requestStop()
@@ -91,16 +65,18 @@ void FirmwareSysexSender::run()
     // High, so that blocks follow each other with only their pause between.
     WorkerPriority::applyToCurrentThread (WorkerPriority::Role::firmwareSender);
     const auto port = image->getPortName();
+    const auto blockCount = image->getBlockCount();
 
+    // The port closed since the start: nothing can reach the keyboard.
     if (! midiManager->isMidiOutputOpen (port))
+    {
+        endRun (true);
         return;
-
-    blockCount = image->getBlockCount();
-    callListeners ([this] (Listener& l)
-                   { l.status (this, "Started"); });
+    }
 
     progressValue = 0.0;
     blocksSent = 0;
+    started = true;
     triggerAsyncUpdate();
 
     while (blocksSent < blockCount && ! threadShouldExit())
@@ -112,61 +88,86 @@ void FirmwareSysexSender::run()
         // reject the image anyway, so the transfer ends here.
         if (! midiManager->sendMessageToOutput (port, juce::MidiMessage (block.data(), (int) block.size())))
         {
-            endWithFailedSend();
+            endRun (true);
             return;
         }
 
         const auto sent = ++blocksSent;
         const auto value = (double) sent / (double) blockCount;
         progressValue = value;
+        triggerAsyncUpdate();
 
         if (value != 1.0)
-        {
-            triggerAsyncUpdate();
             ThreadPause::wait (*this, image->getBlockPause());
-        }
     }
 
+    endRun (false);
+}
+
+void FirmwareSysexSender::endRun (bool failed)
+{
+    sendFailed = failed;
     runEnded = true;
     triggerAsyncUpdate();
 }
 
+void FirmwareSysexSender::report (Status status)
+{
+    if (listener != nullptr)
+        listener->status (this, status);
+}
+
 void FirmwareSysexSender::handleAsyncUpdate()
 {
-    // A listener may drop the last reference to this sender from inside its callback.
+    // The listener may drop its reference to this sender from inside a callback; it
+    // then hears nothing more from it.
     const Ptr keepAlive (this);
-
-    // Read once: the last block may go while the listeners are being called, and a
-    // completion must follow the progress that counts it, never one before it.
-    const auto value = progressValue.load();
-    callListeners ([this, value] (Listener& l)
-                   { l.progress (this, value); });
-
-    if (value == 1.0 && ! endReported.exchange (true))
-        callListeners ([this] (Listener& l)
-                       { l.status (this, "Completed"); });
-    else if (sendFailed)
-        reportOffline();
+    const auto dropped = [this]
+    { return getReferenceCount() == 1; };
 
     if (runEnded)
         midiManager->removeListener (this);
+
+    if (started && ! startReported)
+    {
+        startReported = true;
+        report (Status::started);
+
+        if (dropped())
+            return;
+    }
+
+    if (endReported)
+        return;
+
+    // Read once: the last block may go while the listener is being called, and a
+    // completion must follow the progress that counts it, never one before it.
+    const auto value = progressValue.load();
+
+    if (startReported && listener != nullptr)
+    {
+        listener->progress (this, value);
+
+        if (dropped())
+            return;
+    }
+
+    if (value == 1.0 || (runEnded && sendFailed))
+    {
+        endReported = true;
+        report (value == 1.0 ? Status::completed : Status::deviceOffline);
+    }
 }
 
 void FirmwareSysexSender::midiOutputDeviceDisconnected (juce::StringArray names)
 {
-    const Ptr keepAlive (this);
-
     // The keyboard restarts on the last block, and the poll may hear it before the send
     // returns: whether that block went out is the send's to tell.
-    if (! names.contains (image->getPortName()) || blocksSent == 0 || lastBlockGoing)
+    if (! names.contains (image->getPortName()) || blocksSent == 0 || lastBlockGoing || endReported)
         return;
 
+    const Ptr keepAlive (this);
     requestStop();
-    reportOffline();
-}
-
-void FirmwareSysexSender::midiOutputDeviceReconnected (juce::StringArray names)
-{
-    if (names.contains (image->getPortName()) && ! isThreadRunning() && ! runEnded)
-        startSending();
+    endReported = true;
+    report (Status::deviceOffline);
 }

@@ -8,14 +8,8 @@ QueueASyncUpdater::~QueueASyncUpdater()
     pending.clear();
 }
 
-void QueueASyncUpdater::queueUpdate (ListenerUpdater::Ptr update, juce::NotificationType type)
+void QueueASyncUpdater::queueUpdate (ListenerUpdater::Ptr update)
 {
-    if (type == juce::sendNotificationSync)
-    {
-        update->deliver();
-        return;
-    }
-
     const juce::ScopedLock sl (lock);
     pending.add (std::move (update));
     triggerAsyncUpdate();

@@ -16,10 +16,8 @@ public:
     /** Drops what was never delivered. */
     ~QueueASyncUpdater() override;
 
-    /** With sendNotificationSync the update is delivered at once on the calling thread;
-        otherwise it is queued for the message thread.
-    */
-    void queueUpdate (ListenerUpdater::Ptr update, juce::NotificationType type);
+    /** Queues the update for the message thread. */
+    void queueUpdate (ListenerUpdater::Ptr update);
 
     void handleAsyncUpdate() override;
 

@@ -4,27 +4,26 @@
 
 #include <functional>
 
-/** Makes the waits for the keyboard's restarts end or explain themselves.
+/** Makes one wait for the keyboard explain itself when it goes on too long.
 
     The update waits without a limit while the keyboard restarts (into its update mode,
     then into the new firmware), since a restart takes its time; but a keyboard that
     does not restart, or does not come back, must not leave the user looking at a window
-    that never changes. This watch tells the engine when a wait has gone on too long:
-    the keyboard has not left for its update mode, has not restarted after the
-    firmware (then it is asked what it runs), or has not come back.
+    that never changes. This watch tells when a wait has gone on too long: the keyboard
+    has not left for its update mode, has not come back, or, after the firmware, never
+    went away (it is then asked what it runs).
 
-    Everything runs on the message thread.
+    A step makes one for each wait and deletes it when the wait is over. Message thread.
 */
 class RestartWaitWatch final : private juce::Timer
 {
 public:
-    /** What the update waits for now. */
+    /** What the step waits for. */
     enum class Wait
     {
-        none,
         updateModeEntry, // Enter Update Mode sent: for the port to go away and come back
         restart,         // both images sent: for the restart into the new firmware
-        port             // firmware without an entry message: for the port to be there
+        port             // for the keyboard's port to be there
     };
 
     /** How long each wait goes on before the user is told or the keyboard is asked. */
@@ -43,34 +42,31 @@ public:
 
     struct Callbacks
     {
-        std::function<Wait()> waitNow;
         std::function<bool()> portIsListed;
         std::function<void (int notice)> setNotice; // a WaitNotice value
-        std::function<void()> askWhatItRuns;        // once per restart wait, when it is silent
-        std::function<void()> seekUnderOtherNames;  // while the port is away for the update mode
+        std::function<void()> silent = nullptr;     // restart only: the port never went away
+        std::function<void()> tick = nullptr;       // a few times a second
     };
 
-    explicit RestartWaitWatch (Callbacks callbacks);
+    RestartWaitWatch (Wait wait, Bounds bounds, Callbacks callbacks);
     ~RestartWaitWatch() override;
-
-    void setBounds (Bounds newBounds) { bounds = newBounds; }
-    Bounds getBounds() const noexcept { return bounds; }
 
     /** The keyboard's port went away or came back. */
     void portWentAway();
     void portCameBack();
 
+    bool isPortAway() const noexcept { return awaySinceMs >= 0.0; }
+
 private:
     void timerCallback() override;
-    void followWait (double now);
     void setNotice (int notice);
 
+    const Wait wait;
+    const Bounds bounds;
     const Callbacks callbacks;
-    Bounds bounds;
-    Wait current = Wait::none;
-    double waitSinceMs = 0.0;
+    const double sinceMs;
     double awaySinceMs = -1.0; // negative while the port is there
-    bool wentAway = false, asked = false;
+    bool wentAway = false, silenceTold = false;
     int notice = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RestartWaitWatch)

@@ -1,18 +1,19 @@
 #include "engine/RetrieveAllGlobals.h"
 
-namespace
+ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr manager, DeviceMessages::ModelCode code, Callbacks c)
+    : midiManager (std::move (manager))
+    , modelCode (code)
+    , callbacks (std::move (c))
+    , timeout (callbacks.timedOut)
+    , inbox ([this] (EngineState::Message& reply)
+             { callbacks.reply (reply); })
 {
-constexpr int replyTimeoutMs = 2000;
 }
 
-ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr manager, ApplicationEngine* owner)
-    : midiManager (std::move (manager))
-    , engine (owner)
-    , modelCode (owner->getModelCode())
-    , timeout ([owner]
-               { owner->reportErrorLater (EngineError::globalsTimeout); })
+ApplicationEngine::RetrieveAllGlobals::~RetrieveAllGlobals()
 {
-    engine->setStatus (EngineStatus::backingUpGlobals, 0.0);
+    timeout.finish();
+    midiManager->removeListener (this);
 }
 
 bool ApplicationEngine::RetrieveAllGlobals::start()
@@ -38,7 +39,7 @@ bool ApplicationEngine::RetrieveAllGlobals::start()
     return true;
 }
 
-ApplicationEngine::RetrieveAllGlobals::~RetrieveAllGlobals()
+void ApplicationEngine::RetrieveAllGlobals::finish()
 {
     timeout.finish();
     midiManager->removeListener (this);
@@ -46,46 +47,14 @@ ApplicationEngine::RetrieveAllGlobals::~RetrieveAllGlobals()
 
 void ApplicationEngine::RetrieveAllGlobals::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
-    if (! message.isSysEx() || idsReceived.size() == DeviceMessages::globalIds.size())
+    if (! message.isSysEx())
         return;
 
     // Any answer at all keeps the step alive; silence ends it.
     timeout.restart (replyTimeoutMs);
-
-    const auto bytes = DeviceMessages::bytesOf (message);
-
-    if (! DeviceMessages::isGlobalReply (bytes, modelCode))
-        return;
-
-    const auto id = bytes[8];
+    auto bytes = DeviceMessages::bytesOf (message);
     const auto& ids = DeviceMessages::globalIds;
 
-    if (std::find (ids.begin(), ids.end(), id) == ids.end())
-        return;
-
-    auto& state = engine->getState();
-
-    if (std::find (idsReceived.begin(), idsReceived.end(), id) == idsReceived.end())
-    {
-        idsReceived.push_back (id);
-        const juce::ScopedLock sl (state.userDataLock);
-        state.globals.push_back (bytes);
-    }
-
-    engine->setStatus (EngineStatus::backingUpGlobals, (double) idsReceived.size() / (double) ids.size());
-
-    if (idsReceived.size() < ids.size() || ! timeout.finish())
-        return;
-
-    size_t held = 0;
-
-    {
-        const juce::ScopedLock sl (state.userDataLock);
-        held = state.globals.size();
-    }
-
-    if (held != ids.size())
-        engine->reportError (EngineError::backupDataError);
-    else if (engine->isBusy())
-        engine->stepCompleted (EngineStatus::backingUpGlobals);
+    if (DeviceMessages::isGlobalReply (bytes, modelCode) && std::find (ids.begin(), ids.end(), bytes[8]) != ids.end())
+        inbox.post (std::move (bytes));
 }

@@ -2,31 +2,44 @@
 
 #include "engine/ApplicationEngine.h"
 #include "engine/BackupTimeout.h"
+#include "engine/MessageThreadInbox.h"
 
-/** Reads the keyboard's 14 global settings into the engine's state. */
+/** Asks the keyboard for its 14 global settings and hands each Global Reply of this
+    model over to the message thread, in the order they came.
+*/
 class ApplicationEngine::RetrieveAllGlobals final : public MidiManager::Listener
 {
 public:
+    struct Callbacks
+    {
+        std::function<void (const EngineState::Message&)> reply; // on the message thread
+        std::function<void()> timedOut;                           // silence for replyTimeoutMs
+    };
+
+    static constexpr int replyTimeoutMs = 2000;
+
     /** Nothing is sent, and nothing heard, before start(). */
-    RetrieveAllGlobals (MidiManager::Ptr midiManager, ApplicationEngine* engine);
+    RetrieveAllGlobals (MidiManager::Ptr midiManager, DeviceMessages::ModelCode modelCode, Callbacks callbacks);
+
+    /** Once this returns, no reply handler of this object is running or will run. */
+    ~RetrieveAllGlobals() override;
 
     /** Sends the 14 Global Requests, 1 ms apart. False, with nothing sent, when no port
-        is open or no model code can address the keyboard; the caller reports that once
-        it owns this step, so that the stop deletes it.
+        is open or no model code can address the keyboard.
     */
     bool start();
 
-    /** Once this returns, no reply handler of this step is running or will run. */
-    ~RetrieveAllGlobals() override;
+    /** No more replies are wanted, and no time-out. */
+    void finish();
 
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
 
 private:
     MidiManager::Ptr midiManager;
-    ApplicationEngine* const engine;
     const DeviceMessages::ModelCode modelCode;
-    std::vector<juce::uint8> idsReceived; // only touched by the reply handler
+    const Callbacks callbacks;
     BackupTimeout timeout;
+    MessageThreadInbox<EngineState::Message> inbox;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RetrieveAllGlobals)
 };

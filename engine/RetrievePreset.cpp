@@ -1,27 +1,26 @@
 #include "engine/RetrievePreset.h"
 
-namespace
-{
-constexpr int firstReplyTimeoutMs = 5000;
-constexpr int replyTimeoutMs = 2000;
-constexpr double messagesInAllPresets = 32 * 385;
-} // namespace
-
-ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, ApplicationEngine* owner, int index, DeviceMessages::ModelCode code)
+ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, int index, DeviceMessages::ModelCode code, Callbacks c)
     : midiManager (std::move (manager))
-    , engine (owner)
     , modelCode (code)
     , presetIndex (index)
-    , timeout ([owner]
-               { owner->reportErrorLater (EngineError::presetTimeout); })
+    , callbacks (std::move (c))
+    , timeout (callbacks.timedOut)
+    , inbox ([this] (EngineState::Message& m)
+             { append (m); })
 {
-    stream.reserve (7000);
+    stream.reserve (DeviceMessages::presetStreamMessages);
+}
+
+ApplicationEngine::RetrievePreset::~RetrievePreset()
+{
+    timeout.finish();
+    midiManager->removeListener (this);
 }
 
 bool ApplicationEngine::RetrievePreset::start()
 {
     const auto select = DeviceMessages::buildPresetSelect (modelCode, presetIndex);
-    const auto dumpRequest = DeviceMessages::buildPresetDumpRequest (modelCode);
 
     // Without an output, or without a model code to address the keyboard with, no
     // request can reach it.
@@ -33,62 +32,38 @@ bool ApplicationEngine::RetrievePreset::start()
 
     // Listening only from here: the stream opens with the Preset Select.
     stream.push_back (*select);
-    messagesInStream = 1;
     midiManager->addListener (this);
     timeout.restart (firstReplyTimeoutMs);
     midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*select));
-    midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*dumpRequest));
+    midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*DeviceMessages::buildPresetDumpRequest (modelCode)));
     return true;
-}
-
-ApplicationEngine::RetrievePreset::~RetrievePreset()
-{
-    timeout.finish();
-    midiManager->removeListener (this);
-    cancelPendingUpdate();
 }
 
 void ApplicationEngine::RetrievePreset::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
-    if (! message.isSysEx() || stream.size() > (size_t) presetDataMessages)
+    if (! message.isSysEx())
         return;
 
     // Any answer at all keeps the step alive; silence ends it.
     timeout.restart (replyTimeoutMs);
-
     auto bytes = DeviceMessages::bytesOf (message);
 
-    if (! DeviceMessages::isPresetData (bytes, modelCode))
-        return;
-
-    stream.push_back (std::move (bytes));
-
-    if (stream.size() == (size_t) presetDataMessages + 1 && timeout.finish())
-    {
-        stream.push_back (*DeviceMessages::buildPresetEnd (modelCode));
-        auto& state = engine->getState();
-
-        {
-            const juce::ScopedLock sl (state.userDataLock);
-            state.presets.push_back (stream);
-        }
-
-        engine->stepCompleted (EngineStatus::backingUpPresets);
-    }
-
-    messagesInStream = (int) stream.size();
-    triggerAsyncUpdate();
+    if (DeviceMessages::isPresetData (bytes, modelCode))
+        inbox.post (std::move (bytes));
 }
 
-void ApplicationEngine::RetrievePreset::handleAsyncUpdate()
+void ApplicationEngine::RetrievePreset::append (EngineState::Message& message)
 {
-    // A report that comes after the update moved on must not take the status back.
-    if (engine->getState().status != EngineStatus::backingUpPresets)
+    if ((int) stream.size() > DeviceMessages::presetDataMessages)
         return;
 
-    // Counted by this step's own preset rather than by the presets held: once this one
-    // is held, its last report would otherwise count it twice, and the next step's first
-    // report would take the progress back.
-    const auto messages = juce::jmin (messagesInStream.load(), presetDataMessages + 1);
-    engine->setStatus (EngineStatus::backingUpPresets, (presetIndex * 385.0 + messages) / messagesInAllPresets);
+    stream.push_back (std::move (message));
+    callbacks.received ((int) stream.size());
+
+    if ((int) stream.size() == DeviceMessages::presetDataMessages + 1 && timeout.finish())
+    {
+        midiManager->removeListener (this);
+        stream.push_back (*DeviceMessages::buildPresetEnd (modelCode));
+        callbacks.read (stream);
+    }
 }

@@ -2,40 +2,48 @@
 
 #include "engine/ApplicationEngine.h"
 #include "engine/BackupTimeout.h"
+#include "engine/MessageThreadInbox.h"
 
 /** Reads one preset from the keyboard: its Preset Select, the 384 Preset Data replies
-    and a Preset End make the stream that the engine keeps and later sends back.
+    and a Preset End make the stream that the engine keeps and later sends back. The
+    replies are put together on the message thread, in the order they came.
 */
-class ApplicationEngine::RetrievePreset final : public MidiManager::Listener,
-                                                private juce::AsyncUpdater
+class ApplicationEngine::RetrievePreset final : public MidiManager::Listener
 {
 public:
-    /** Nothing is sent, and nothing heard, before start(). */
-    RetrievePreset (MidiManager::Ptr midiManager, ApplicationEngine* engine, int presetIndex, DeviceMessages::ModelCode modelCode);
+    struct Callbacks
+    {
+        std::function<void (int messagesInStream)> received; // after each Preset Data
+        std::function<void (EngineState::Preset stream)> read;
+        std::function<void()> timedOut;
+    };
 
-    /** Sends the Preset Select and the Preset Dump Request. False, with nothing sent,
-        when no output is open or no model code can address the keyboard; the caller
-        reports that once it owns this step, so that the stop deletes it.
-    */
-    bool start();
+    static constexpr int firstReplyTimeoutMs = 5000;
+    static constexpr int replyTimeoutMs = 2000;
+
+    /** Nothing is sent, and nothing heard, before start(). */
+    RetrievePreset (MidiManager::Ptr midiManager, int presetIndex, DeviceMessages::ModelCode modelCode, Callbacks callbacks);
 
     /** Once this returns, no reply handler of this step is running or will run. */
     ~RetrievePreset() override;
 
+    /** Sends the Preset Select and the Preset Dump Request. False, with nothing sent,
+        when no output is open or no model code can address the keyboard.
+    */
+    bool start();
+
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
 
-    static constexpr int presetDataMessages = 384;
-
 private:
-    void handleAsyncUpdate() override;
+    void append (EngineState::Message& message);
 
     MidiManager::Ptr midiManager;
-    ApplicationEngine* const engine;
     const DeviceMessages::ModelCode modelCode;
     const int presetIndex;
-    std::vector<EngineState::Message> stream; // only touched by the reply handler
-    std::atomic<int> messagesInStream { 0 };
+    const Callbacks callbacks;
+    EngineState::Preset stream; // message thread only
     BackupTimeout timeout;
+    MessageThreadInbox<EngineState::Message> inbox;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RetrievePreset)
 };

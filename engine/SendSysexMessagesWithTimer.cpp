@@ -6,52 +6,70 @@
 ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiManager::Ptr manager,
                                                                            std::vector<EngineState::Message> toSend,
                                                                            int pause,
-                                                                           ApplicationEngine* owner)
+                                                                           Callbacks c)
     : juce::Thread ({})
     , midiManager (std::move (manager))
     , messages (std::move (toSend))
     , pauseMs (pause)
-    , engine (owner)
+    , callbacks (std::move (c))
 {
     startThread();
 }
 
 ApplicationEngine::SendSysexMessagesWithTimer::~SendSysexMessagesWithTimer()
 {
-    stopSending();
-}
-
-void ApplicationEngine::SendSysexMessagesWithTimer::stopSending()
-{
     // Never killed: the thread may hold the port manager's lock in the middle of a send.
     signalThreadShouldExit();
     notify();
     waitForThreadToExit (-1);
+    cancelPendingUpdate();
 }
 
 void ApplicationEngine::SendSysexMessagesWithTimer::run()
 {
     // Above normal, so that the pauses hold.
     WorkerPriority::applyToCurrentThread (WorkerPriority::Role::restoreSender);
-    const auto count = messages.size();
 
-    for (size_t k = 0; k < count; ++k)
+    for (const auto& message : messages)
     {
         if (threadShouldExit())
             return;
 
         // With no open output, or one that refused the message, the keyboard lacks it:
         // the restore cannot go on.
-        if (! midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (messages[k])))
+        if (! midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (message)))
         {
-            engine->reportError (EngineError::deviceUnavailable);
+            failed = true;
+            triggerAsyncUpdate();
             return;
         }
 
-        engine->setStatus (engine->getState().status, (double) (k + 1) / (double) count);
+        ++sent;
+        triggerAsyncUpdate();
         ThreadPause::wait (*this, pauseMs);
     }
 
-    if (! threadShouldExit())
-        engine->stepCompleted (engine->getState().status);
+    triggerAsyncUpdate();
+}
+
+void ApplicationEngine::SendSysexMessagesWithTimer::handleAsyncUpdate()
+{
+    if (reported)
+        return;
+
+    // The owner may drop this worker from inside a callback.
+    const Ptr keepAlive (this);
+    const auto count = sent.load();
+
+    if (failed)
+    {
+        reported = true;
+        callbacks.failed();
+        return;
+    }
+
+    callbacks.progress ((double) count / (double) juce::jmax ((size_t) 1, messages.size()));
+
+    if (count == messages.size() && getReferenceCount() > 1 && ! reported.exchange (true))
+        callbacks.finished();
 }

@@ -340,6 +340,23 @@ void MidiManager::openPrivateMidiInput (const PrivateDeviceDescriptor& device)
     numPrivateInputs = (int) privateInputs.size();
 }
 
+void MidiManager::closePorts (const juce::String& portName)
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+
+    {
+        const juce::ScopedLock sl (lock);
+        closeMidiInput (portName);
+        closeMidiOutput (portName);
+    }
+
+    disconnectedInputNames.removeString (portName);
+    disconnectedOutputNames.removeString (portName);
+    inputBackoffs.erase (portName);
+    outputBackoffs.erase (portName);
+    destroyRetiredPorts();
+}
+
 void MidiManager::closeMidiInput (const juce::String& portName)
 {
     const juce::ScopedLock sl (lock);

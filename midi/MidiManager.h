@@ -76,6 +76,12 @@ public:
     /** As openMidiInput, for outputs. */
     void openMidiOutput (const juce::String& portName);
 
+    /** Closes every port of this name, input and output, and stops reopening it: for
+        ports opened in the hope of a keyboard that turned out to be another. Message
+        thread.
+    */
+    void closePorts (const juce::String& portName);
+
     /** Opens an input through the maker's private driver for this driver instance,
         unless there is one for it already. Its messages reach the listeners with a null
         source. It is followed by the driver, not by the port poll, and stays until the

@@ -27,6 +27,13 @@ esac
 # Warnings stop the build only where asked for (CI sets MORELTA_WERROR=ON).
 args+=(-DMORELTA_WERROR="${MORELTA_WERROR:-OFF}")
 
+# Kept under ~/.cache between runs; a bare machine simply starts with an empty cache.
+if command -v ccache >/dev/null 2>&1; then
+    args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+    export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ccache}"
+    export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-8G}"
+fi
+
 cmake -S "$root" -B "$root/$dir" -G Ninja "${args[@]}" >&2
 cmake --build "$root/$dir" "$@" >&2
 echo "$root/$dir"

@@ -7,6 +7,8 @@ set -euo pipefail
 packages=(
     # toolchain
     g++ cmake ninja-build make pkg-config
+    # a compiler cache under ~/.cache: a machine that built once rebuilds in minutes
+    ccache
     # JUCE 7.0.5 (pulls in the ALSA, X11, freetype and fontconfig -dev packages its modules use)
     juce-modules-source
     libasound2-dev libfreetype-dev libfontconfig-dev libx11-dev libxrandr-dev

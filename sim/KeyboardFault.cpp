@@ -10,6 +10,8 @@ const std::pair<KeyboardFault::Kind, const char*> kindNames[] = {
     { KeyboardFault::Kind::lateReturn, "late-return" },
     { KeyboardFault::Kind::pause, "pause" },
     { KeyboardFault::Kind::drop, "drop" },
+    { KeyboardFault::Kind::bounce, "bounce" },
+    { KeyboardFault::Kind::unseen, "unseen" },
 };
 
 // The number of indices each point takes.
@@ -77,6 +79,7 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
 
         case Kind::lateReturn:
         case Kind::pause:
+        case Kind::bounce:
             if (! isCount (value))
                 return {};
 
@@ -93,6 +96,7 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
         case Kind::silent:
         case Kind::noReturn:
         case Kind::drop:
+        case Kind::unseen:
             if (what.contains ("="))
                 return {};
 
@@ -117,7 +121,10 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
 
     const auto returns = fault.point == Point::updateMode || fault.point == Point::reboot;
 
-    if ((fault.kind == Kind::noReturn || fault.kind == Kind::lateReturn) != returns && fault.kind != Kind::unplug && fault.kind != Kind::drop)
+    const auto aboutTheReturn = fault.kind == Kind::noReturn || fault.kind == Kind::lateReturn;
+    const auto atARestart = aboutTheReturn || fault.kind == Kind::unplug || fault.kind == Kind::drop || fault.kind == Kind::bounce || fault.kind == Kind::unseen;
+
+    if ((aboutTheReturn && ! returns) || (returns && ! atARestart))
         return {};
 
     const auto isAnswer = fault.point == Point::identity || fault.point == Point::global || fault.point == Point::preset;
@@ -128,7 +135,10 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
     if (fault.kind == Kind::drop && ! (fault.point == Point::appBlock || fault.point == Point::assetsBlock || fault.point == Point::updateMode))
         return {};
 
-    if (fault.repeats && ! (fault.kind == Kind::drop || fault.kind == Kind::unplug))
+    if ((fault.kind == Kind::bounce && fault.point != Point::updateMode) || (fault.kind == Kind::unseen && fault.point != Point::reboot))
+        return {};
+
+    if (fault.repeats && ! (fault.kind == Kind::drop || fault.kind == Kind::unplug || fault.kind == Kind::bounce))
         return {};
 
     return fault;
@@ -147,7 +157,7 @@ juce::String KeyboardFault::toString() const
             if (m == malformation)
                 text << "=" << name;
 
-    if (kind == Kind::lateReturn || kind == Kind::pause || (kind == Kind::unplug && delayMs > 0))
+    if (kind == Kind::lateReturn || kind == Kind::pause || kind == Kind::bounce || (kind == Kind::unplug && delayMs > 0))
         text << "=" << delayMs;
 
     for (auto& [p, name, indices] : pointNames)

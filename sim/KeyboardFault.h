@@ -19,14 +19,19 @@
       drop@update-mode             Enter Update Mode is lost: the keyboard stays as it is
       unplug=3000@assets-block:4000  unplugged there, plugged in again 3 s later (in its
                                    update mode, as firmware cut short leaves it)
+      bounce=800@update-mode       told to enter its update mode, its ports go and come
+                                   back 0.8 s later, but it goes on running its firmware
+      unseen@reboot                restarts into the new firmware without its ports going
+                                   away (too quickly for the system to notice)
 
-    A lost write and an unplug stand for a passing loss: each fires once, so that the
-    next try gets through, unless written with ",repeat".
+    A lost write, an unplug and a bounce stand for a passing loss: each fires once, so
+    that the next try gets through, unless written with ",repeat".
 
     Kinds: unplug (=milliseconds until plugged in again; without, it stays away), silent, malformed (=wrong-length | wrong-model | non-sysex |
     duplicate | truncated | foreign), no-return, late-return (=milliseconds),
     pause (=milliseconds; before an answer), drop (a firmware write, or Enter Update
-    Mode at update-mode).
+    Mode at update-mode), bounce (=milliseconds; at update-mode only), unseen (at reboot
+    only).
     Points, counted from 0: identity:N (the Nth Identity Request), global:N (the Nth
     Global Request), preset:P:M (Preset Data M of preset P's dump), app-block:N and
     assets-block:N (the Nth write of that image), restore:N (the Nth message sent back
@@ -43,7 +48,9 @@ struct KeyboardFault
         noReturn,
         lateReturn,
         pause,
-        drop
+        drop,
+        bounce,
+        unseen
     };
 
     enum class Point
@@ -73,11 +80,11 @@ struct KeyboardFault
     int index = 0;
     int subIndex = 0;
     Malformation malformation = Malformation::wrongLength;
-    int delayMs = 0;      // late-return and pause; for unplug, until plugged in again (0: never)
-    bool repeats = false; // a drop or an unplug that fires each time its point comes
+    int delayMs = 0;      // late-return, pause and bounce; for unplug, until plugged in again (0: never)
+    bool repeats = false; // a drop, an unplug or a bounce that fires each time its point comes
 
     /** Whether it fires only the first time its point comes. */
-    bool firesOnce() const noexcept { return (kind == Kind::drop || kind == Kind::unplug) && ! repeats; }
+    bool firesOnce() const noexcept { return (kind == Kind::drop || kind == Kind::unplug || kind == Kind::bounce) && ! repeats; }
 
     /** Reads the text form; nothing for text that is not a fault. */
     static std::optional<KeyboardFault> parse (const juce::String& text);

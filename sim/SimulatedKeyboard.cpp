@@ -21,7 +21,7 @@ bool startsWith (const std::vector<juce::uint8>& bytes, std::initializer_list<in
 //==============================================================================
 bool SimulatedKeyboard::Settings::isOption (const juce::String& name)
 {
-    return juce::StringArray { "--model", "--layout", "--update-mode-layout", "--firmware", "--profile", "--seed" }.contains (name);
+    return juce::StringArray { "--model", "--layout", "--update-mode-layout", "--port-number", "--firmware", "--profile", "--seed" }.contains (name);
 }
 
 bool SimulatedKeyboard::Settings::applyOption (const juce::String& name, const juce::String& value)
@@ -32,6 +32,8 @@ bool SimulatedKeyboard::Settings::applyOption (const juce::String& name, const j
         layout = value == "class" ? Layout::classDriver : (value == "private" ? Layout::privateDriver : Layout::newStyleNames);
     else if (name == "--update-mode-layout" && (value == "class" || value == "new"))
         updateModeLayout = value == "class" ? Layout::classDriver : Layout::newStyleNames;
+    else if (name == "--port-number" && value.containsOnly ("0123456789") && value.getIntValue() >= 1 && value.getIntValue() <= 99)
+        portNumber = value.getIntValue();
     else if (name == "--firmware" && value.containsOnly ("0123456789.") && value.getDoubleValue() > 0.0)
         firmwareVersion = value.getDoubleValue();
     else if (name == "--profile" && Timing::named (value).has_value())
@@ -151,18 +153,22 @@ juce::StringArray SimulatedKeyboard::getOutputNames() const
 
 juce::StringArray SimulatedKeyboard::portNames (bool inputs) const
 {
-    const auto model = getModelName();
     const auto layout = updateMode && settings.updateModeLayout.has_value() ? *settings.updateModeLayout : settings.layout;
+    const auto numbered = settings.portNumber > 1;
+
+    // WinMM numbers the device's name in front, Windows' newer style after it.
+    const auto device = numbered && layout != Layout::newStyleNames ? juce::String (settings.portNumber) + "- " + getModelName() : getModelName();
+    const auto newStyleDevice = numbered ? getModelName() + " (" + juce::String (settings.portNumber) + ")" : getModelName();
     juce::StringArray names;
 
     for (int n = 1; n <= 3; ++n)
     {
         if (layout == Layout::privateDriver)
-            names.add (model + " USB PORT " + juce::String (n));
+            names.add (device + " USB PORT " + juce::String (n));
         else if (layout == Layout::newStyleNames)
-            names.add (model + juce::StringArray { " MIDI", " DAW", " EDITOR" }[n - 1]);
+            names.add (newStyleDevice + juce::StringArray { " MIDI", " DAW", " EDITOR" }[n - 1]);
         else
-            names.add (n == 1 ? model : (inputs ? "MIDIIN" : "MIDIOUT") + juce::String (n) + " (" + model + ")");
+            names.add (n == 1 ? device : (inputs ? "MIDIIN" : "MIDIOUT") + juce::String (n) + " (" + device + ")");
     }
 
     return names;
@@ -429,9 +435,20 @@ void SimulatedKeyboard::handleInNormalMode (const Bytes& m)
     else if (command == 0x0600 && length == 1 && m[8] == 0x00)
     {
         if (auto* fault = takeFault (KeyboardFault::Kind::drop, KeyboardFault::Point::updateMode))
+        {
             log ("lost " + fault->toString());
+        }
+        else if (auto* bounce = takeFault (KeyboardFault::Kind::bounce, KeyboardFault::Point::updateMode))
+        {
+            // Gone and back in its firmware, as a USB glitch leaves it.
+            log ("bounced " + bounce->toString());
+            unplug();
+            replugAfter (bounce->delayMs);
+        }
         else
+        {
             enterUpdateMode();
+        }
     }
 }
 
@@ -793,6 +810,13 @@ void SimulatedKeyboard::finishStream()
 
     rebooted = true;
     messagesSinceReboot = 0;
+
+    if (findFault (KeyboardFault::Kind::unseen, KeyboardFault::Point::reboot) != nullptr)
+    {
+        log ("reboot, its ports kept");
+        return;
+    }
+
     log ("reboot");
     restart (KeyboardFault::Point::reboot, settings.timing.rebootMs);
 }

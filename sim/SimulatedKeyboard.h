@@ -55,6 +55,11 @@ public:
         // it under other names: the class driver's or the newer-style ones.
         std::optional<Layout> updateModeLayout;
         int replyInput = 0; // listed input 1 to 3 that carries the answers; 0: the layout's own
+
+        // Listed as Windows lists the Nth instance of an identical device (or the same
+        // keyboard in another USB socket): "2- MORELTA49", "MIDIIN3 (2- MORELTA49)",
+        // "MORELTA49 (2) MIDI", "2- MORELTA49 USB PORT 1"; 1: not numbered.
+        int portNumber = 1;
         juce::uint32 seed = 1;
         bool startsInUpdateMode = false;
         Timing timing;
@@ -63,7 +68,7 @@ public:
 
         /** The command-line options the demo and the headless runner share: --model,
             --layout (class, private or new), --update-mode-layout (class or new),
-            --firmware, --profile and --seed, each with a value.
+            --port-number, --firmware, --profile and --seed, each with a value.
         */
         static bool isOption (const juce::String& name);
 

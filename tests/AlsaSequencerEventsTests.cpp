@@ -36,7 +36,7 @@ TEST (AlsaSequencerEvents, EveryBlockOfALongSysexGoesOutByteForByte)
     for (size_t i = 1; i + 1 < image.size(); ++i)
         image[i] = (juce::uint8) ((i * 7) & 0x7F);
 
-    const FirmwareUpdate::Ptr update = new FirmwareUpdate ({}, image, "MORELTA49", "test");
+    const FirmwareUpdate::Ptr update = new FirmwareUpdate (image, "MORELTA49", "test");
     AlsaSequencerEvents events;
     Bytes sent;
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 namespace
 {
 /** Logs every notification as text, and checks it arrives on the message thread. */
@@ -89,10 +91,10 @@ TEST_F (ApplicationEngineTest, StartsIdleAndSaysNothingUntilAsked)
     settle();
     EXPECT_TRUE (listener.events.empty());
     auto& s = engine->getState();
-    EXPECT_EQ (s.status.load(), EngineStatus::idle);
-    EXPECT_EQ (s.model.load(), HardwareModel::unknown);
-    EXPECT_EQ (s.version.load(), 0.0);
-    EXPECT_FALSE (s.emergencyMode.load());
+    EXPECT_EQ (s.status, EngineStatus::idle);
+    EXPECT_EQ (s.model, HardwareModel::unknown);
+    EXPECT_EQ (s.version, 0.0);
+    EXPECT_FALSE (s.emergencyMode);
 }
 
 TEST_F (ApplicationEngineTest, IsBusyInEveryStatusButIdleAndCompleted)
@@ -108,8 +110,8 @@ TEST_F (ApplicationEngineTest, StatusChangesArriveInOrderEachWithItsProgressBefo
 {
     engine->setStatus (EngineStatus::backingUpGlobals, 0.25);
     engine->setStatus (EngineStatus::backingUpPresets, 0.5);
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::backingUpPresets);
-    EXPECT_EQ (engine->getState().progress.load(), 0.5);
+    EXPECT_EQ (engine->getState().status, EngineStatus::backingUpPresets);
+    EXPECT_EQ (engine->getState().progress, 0.5);
     EXPECT_TRUE (listener.events.empty()); // never delivered on the caller's stack
 
     settle();
@@ -130,7 +132,7 @@ TEST_F (ApplicationEngineTest, ListenersHearEachNotificationLastAddedFirstAndOnl
     EXPECT_EQ (third.take(), (Events { "third: emergency on" }));
     EXPECT_EQ (second.take(), (Events { "second: emergency on" }));
     EXPECT_EQ (listener.take(), (Events { "emergency on" }));
-    EXPECT_TRUE (engine->getState().emergencyMode.load());
+    EXPECT_TRUE (engine->getState().emergencyMode);
 }
 
 TEST_F (ApplicationEngineTest, ListenersAreCalledFromTheMostRecentlyAdded)
@@ -157,7 +159,7 @@ TEST_F (ApplicationEngineTest, AnErrorIsReportedThenTheEngineReturnsToIdle)
     listener.take();
 
     engine->reportError (EngineError::presetTimeout);
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::idle);
+    EXPECT_EQ (engine->getState().status, EngineStatus::idle);
     EXPECT_TRUE (engine->getState().globals.empty());
     EXPECT_TRUE (engine->getState().presets.empty());
 
@@ -174,7 +176,7 @@ TEST_F (ApplicationEngineTest, AnErrorFromAWorkerThreadActsOnTheMessageThreadInT
     std::thread worker ([this]
                         { engine->reportError (EngineError::deviceUnavailable); });
     worker.join();
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringPresets); // not acted on yet
+    EXPECT_EQ (engine->getState().status, EngineStatus::restoringPresets); // not acted on yet
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return listener.events.size() == 3; }));
@@ -217,50 +219,7 @@ TEST_F (ApplicationEngineTest, AWorkersReportThatArrivesAfterAResetIsDropped)
     settle();
 
     EXPECT_EQ (listener.take(), (Events { "progress 0.00", "status 8", "progress 0.00", "status 0", "progress 0.00", "status 8" }));
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringGlobals);
-}
-
-TEST_F (ApplicationEngineTest, StepCompletionsMoveTheStatusOnTheMessageThread)
-{
-    const std::pair<int, int> steps[] = {
-        { EngineStatus::backingUpGlobals, EngineStatus::backingUpPresets },
-        { EngineStatus::restoringGlobals, EngineStatus::restoringPresets },
-        { EngineStatus::restoringPresets, EngineStatus::completed },
-    };
-
-    auto heard = [this] (int status)
-    {
-        auto& e = listener.events;
-        return std::find (e.begin(), e.end(), "status " + juce::String (status)) != e.end();
-    };
-
-    for (auto [from, to] : steps)
-    {
-        engine->setStatus (from, 0.7);
-        std::thread worker ([this, from = from]
-                            { engine->stepCompleted (from); });
-        worker.join();
-        ASSERT_TRUE (test::pumpUntil ([&, to = to]
-                                      { return heard (to); }))
-            << from;
-    }
-
-    // The step message that follows completion returns the engine to idle.
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return heard (EngineStatus::idle); }));
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::idle);
-}
-
-TEST_F (ApplicationEngineTest, TheRestartEndsANormalUpdateWithTheRestoreAndAnEmergencyUpdateAtOnce)
-{
-    engine->setStatus (EngineStatus::waitingForReboot, 0.0);
-    engine->stepCompleted (EngineStatus::waitingForReboot);
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::restoringGlobals);
-
-    engine->getState().emergencyMode = true;
-    engine->setStatus (EngineStatus::waitingForReboot, 0.0);
-    engine->stepCompleted (EngineStatus::waitingForReboot);
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::completed);
+    EXPECT_EQ (engine->getState().status, EngineStatus::restoringGlobals);
 }
 
 TEST_F (ApplicationEngineTest, StepCompletionsAreIgnoredWhenNoUpdateRuns)
@@ -268,7 +227,7 @@ TEST_F (ApplicationEngineTest, StepCompletionsAreIgnoredWhenNoUpdateRuns)
     engine->stepCompleted (EngineStatus::backingUpGlobals);
     engine->setStatus (EngineStatus::completed, 0.0);
     engine->stepCompleted (EngineStatus::restoringPresets);
-    EXPECT_EQ (engine->getState().status.load(), EngineStatus::completed);
+    EXPECT_EQ (engine->getState().status, EngineStatus::completed);
 
     settle();
     EXPECT_EQ (listener.take(), (Events { "progress 0.00", "status 10" }));
@@ -307,30 +266,49 @@ TEST_F (ApplicationEngineTest, ANotificationRaisedDuringDeliveryComesInTheNextPa
     EXPECT_EQ (listener.take(), (Events { "progress 0.00", "status 1", "emergency off", "progress 0.00", "status 2" }));
 }
 
-TEST_F (ApplicationEngineTest, WorkersMayQueueWhileListenersAreBeingCalled)
+TEST (NotificationQueue, AWorkerMayQueueWhileTheMessageThreadDelivers)
 {
+    struct Queue final : public QueueASyncUpdater
+    {
+    };
+
+    struct Note final : public ListenerUpdater
+    {
+        Note (std::vector<int>& l, int v)
+            : log (l)
+            , value (v)
+        {
+        }
+
+        void deliver() override
+        {
+            EXPECT_TRUE (test::isMessageThread());
+            log.push_back (value);
+        }
+
+        std::vector<int>& log;
+        const int value;
+    };
+
     constexpr int count = 2000;
-    std::thread worker ([this]
+    std::vector<int> delivered;
+    juce::ReferenceCountedObjectPtr<Queue> queue = new Queue();
+    std::thread worker ([&]
                         {
                             for (int i = 0; i < count; ++i)
-                                engine->setStatus (EngineStatus::sendingApp, i / (double) count); });
+                                queue->queueUpdate (new Note (delivered, i)); });
 
     const bool allArrived = test::pumpUntil ([&]
-                                             { return listener.events.size() >= 2 * count; },
+                                             { return delivered.size() >= (size_t) count; },
                                              20000);
     worker.join();
     ASSERT_TRUE (allArrived);
-    settle();
+    test::pumpPending();
 
-    // Every status change arrives once, in order, each preceded by its progress.
-    const auto events = listener.take();
-    ASSERT_EQ (events.size(), (size_t) 2 * count);
-
-    for (int i = 0; i < count; ++i)
-    {
-        EXPECT_EQ (events[(size_t) (2 * i)], "progress " + juce::String (i / (double) count, 2));
-        EXPECT_EQ (events[(size_t) (2 * i + 1)], "status 5");
-    }
+    // Every one once, in order.
+    std::vector<int> expected (count);
+    std::iota (expected.begin(), expected.end(), 0);
+    EXPECT_EQ (delivered, expected);
 }
 
 TEST_F (ApplicationEngineTest, DestroyingTheEngineDropsUndeliveredNotifications)
@@ -361,8 +339,8 @@ TEST_F (ApplicationEngineTest, ResetKeepsWhatIsKnownOfTheKeyboard)
 
     EXPECT_EQ (s.port1Name, "MORELTA49");
     EXPECT_EQ (s.port3Name, "MIDIIN3 (MORELTA49)");
-    EXPECT_EQ (s.model.load(), HardwareModel::morelta49);
-    EXPECT_EQ (s.version.load(), 1.16);
-    EXPECT_TRUE (s.emergencyMode.load());
-    EXPECT_TRUE (s.usesPrivateDriver.load());
+    EXPECT_EQ (s.model, HardwareModel::morelta49);
+    EXPECT_EQ (s.version, 1.16);
+    EXPECT_TRUE (s.emergencyMode);
+    EXPECT_TRUE (s.usesPrivateDriver);
 }

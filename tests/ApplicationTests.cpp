@@ -187,7 +187,7 @@ TEST_F (ApplicationTest, CompletionIsAnnouncedAndSwitchesEmergencyModeOff)
 
     EXPECT_EQ (a.warnings, std::vector<juce::String> { "Firmware Update Complete." });
     EXPECT_FALSE (a.isEmergencyMode());
-    EXPECT_FALSE (a.getEngine()->getState().emergencyMode.load());
+    EXPECT_FALSE (a.getEngine()->getState().emergencyMode);
     EXPECT_EQ (listener.heard, (std::vector<bool> { true, false }));
 }
 
@@ -216,7 +216,7 @@ TEST_F (ApplicationTest, EachErrorIsAnnouncedWithItsTextAndSwitchesEmergencyMode
             << code;
         test::pumpFor (20);
         EXPECT_EQ (a.warnings, std::vector<juce::String> { text }) << code;
-        EXPECT_FALSE (a.getEngine()->getState().emergencyMode.load());
+        EXPECT_FALSE (a.getEngine()->getState().emergencyMode);
         EXPECT_FALSE (a.getEngine()->isBusy());
     }
 }
@@ -274,7 +274,7 @@ TEST_F (ApplicationTest, UpdateStartsAtOnceWithTheGlobalBackupWhenNotInEmergency
     EXPECT_TRUE (a.getCommandManager()->invokeDirectly (ApplicationCommandIDs::updateCommandID, false));
 
     EXPECT_TRUE (a.questions.empty());
-    EXPECT_EQ (a.getEngine()->getState().status.load(), EngineStatus::backingUpGlobals);
+    EXPECT_EQ (a.getEngine()->getState().status, EngineStatus::backingUpGlobals);
     EXPECT_TRUE (a.getEngine()->isBusy());
     EXPECT_EQ (a.getEngine()->getDetection(), nullptr);
 }
@@ -293,7 +293,7 @@ TEST_F (ApplicationTest, EmergencyUpdateShowsTheInstructionsAndCancelChangesNoth
     invokeAsTheWindowDoes (a, ApplicationCommandIDs::updateCommandID);
 
     EXPECT_EQ (a.questions, std::vector<juce::String> { emergencyInstructions });
-    EXPECT_EQ (a.getEngine()->getState().status.load(), EngineStatus::idle);
+    EXPECT_EQ (a.getEngine()->getState().status, EngineStatus::idle);
     EXPECT_NE (a.getEngine()->getDetection(), nullptr);
     EXPECT_TRUE (listener.statuses.empty());
     EXPECT_TRUE (a.isEmergencyMode());
@@ -310,7 +310,7 @@ TEST_F (ApplicationTest, EmergencyUpdateAfterOkStartsSilentlyWithTheTransfer)
     a.getCommandManager()->invokeDirectly (ApplicationCommandIDs::updateCommandID, false);
 
     EXPECT_EQ (a.questions, std::vector<juce::String> { emergencyInstructions });
-    EXPECT_EQ (a.getEngine()->getState().status.load(), EngineStatus::startingEmergencyUpdate);
+    EXPECT_EQ (a.getEngine()->getState().status, EngineStatus::startingEmergencyUpdate);
     EXPECT_TRUE (a.getEngine()->isBusy());
 
     // Without a keyboard the update ends at once, and status 3 is never announced.
@@ -334,7 +334,7 @@ TEST_F (ApplicationTest, WhileAnUpdateRunsNeitherCommandDoesAnything)
         invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
         invokeAsTheWindowDoes (a, ApplicationCommandIDs::updateCommandID);
         EXPECT_FALSE (a.isEmergencyMode()) << status;
-        EXPECT_EQ (a.getEngine()->getState().status.load(), status);
+        EXPECT_EQ (a.getEngine()->getState().status, status);
         EXPECT_TRUE (a.questions.empty());
     }
 
@@ -357,7 +357,7 @@ TEST_F (ApplicationTest, TwoTogglesRestoreTheModeAndEachIsHeardByEveryListener)
 
     invokeAsTheWindowDoes (a, ApplicationCommandIDs::toggleEmergencyModeCommandID);
     EXPECT_FALSE (a.isEmergencyMode());
-    EXPECT_FALSE (a.getEngine()->getState().emergencyMode.load());
+    EXPECT_FALSE (a.getEngine()->getState().emergencyMode);
     EXPECT_FALSE (a.getMainWindow()->getMainComponent().getEmergencyLabel().isVisible());
     EXPECT_EQ (listener.heard, (std::vector<bool> { true, false }));
 }

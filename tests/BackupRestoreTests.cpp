@@ -226,15 +226,23 @@ TEST (Backup, TheFolderIsNamedByTheModelAndTheLocalTime)
     EXPECT_EQ (BackupFolder::folderName (juce::Time (2027, 0, 1, 0, 0, 9, 0, true)), "1 Jan 2027 120009am");
     EXPECT_EQ (BackupFolder::folderName (juce::Time (2026, 11, 7, 3, 6, 20, 0, true)), "7 Dec 2026 30620am");
 
-    Rig rig (keyboardSettings (25));
-    rig.engine->buildBackupFolder (juce::Time (2027, 0, 1, 23, 59, 5, 0, true));
-    const auto expected = rig.userData.getFile().getChildFile ("Ivra Professional/MORELTA25/1 Jan 2027 115905pm");
-    EXPECT_EQ (rig.engine->getBackupFolder(), expected.getFullPathName());
-    EXPECT_TRUE (expected.isDirectory());
+    // Two backups in the same second, as two updates an hour apart make in the hour
+    // that repeats when daylight saving time ends, never share a folder.
+    const juce::TemporaryFile userData;
+    const juce::Time evening (2027, 0, 1, 23, 59, 5, 0, true);
+    const auto models = userData.getFile().getChildFile ("Ivra Professional/MORELTA25");
+    EXPECT_EQ (BackupFolder::createNew (userData.getFile(), HardwareModel::morelta25, evening), models.getChildFile ("1 Jan 2027 115905pm"));
+    EXPECT_EQ (BackupFolder::createNew (userData.getFile(), HardwareModel::morelta25, evening), models.getChildFile ("1 Jan 2027 115905pm (2)"));
+    EXPECT_EQ (BackupFolder::createNew (userData.getFile(), HardwareModel::morelta25, evening), models.getChildFile ("1 Jan 2027 115905pm (3)"));
+    EXPECT_TRUE (models.getChildFile ("1 Jan 2027 115905pm (3)").isDirectory());
 
-    rig.engine->getState().model = HardwareModel::unknown;
-    rig.engine->buildBackupFolder (juce::Time (2027, 0, 1, 0, 0, 9, 0, true));
-    EXPECT_EQ (rig.engine->getBackupFolder(), rig.userData.getFile().getChildFile ("Ivra Professional/1 Jan 2027 120009am").getFullPathName());
+    EXPECT_EQ (BackupFolder::createNew (userData.getFile(), HardwareModel::unknown, juce::Time (2027, 0, 1, 0, 0, 9, 0, true)),
+               userData.getFile().getChildFile ("Ivra Professional/1 Jan 2027 120009am"));
+
+    // Where no folder can be made, there is none.
+    ASSERT_TRUE (userData.getFile().getChildFile ("Ivra Professional/MORELTA61").replaceWithText ("not a folder"));
+    EXPECT_EQ (BackupFolder::createNew (userData.getFile(), HardwareModel::morelta61, evening), juce::File());
+    userData.getFile().deleteRecursively();
 }
 
 TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
@@ -271,8 +279,9 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
     manager->openMidiOutput ("MORELTA49");
     engine->getState().port1Name = "MORELTA49";
     engine->getState().model = HardwareModel::morelta49;
+    engine->getState().version = 1.16;
 
-    engine->startGlobalsBackup();
+    ASSERT_TRUE (engine->beginUpdate());
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return engine->getState().status == EngineStatus::backingUpPresets; }));
 
@@ -359,7 +368,7 @@ TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
         }
 
         EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { c.error });
-        EXPECT_EQ (rigs[i]->engine->getState().status.load(), EngineStatus::idle);
+        EXPECT_EQ (rigs[i]->engine->getState().status, EngineStatus::idle);
 
         // A millisecond's slack for the clock the time-out counts in.
         EXPECT_GE (rigs[i]->quietBeforeErrorUs, (juce::int64) c.quietMs * 1000 - 1000);
@@ -528,38 +537,44 @@ TEST (Restore, AnUnplugDuringTheRestoreEndsItAsUnavailableWithTheRestUnsent)
     EXPECT_LT (sent, 14 + 12352);
 }
 
-TEST (Restore, AMessageThePortRefusesEndsItAsUnavailableWithTheRestUnsent)
+TEST (Restore, AMessageThePortRefusesOrAPresetMissingEndsItWithNothingMoreSent)
 {
-    Rig rig (keyboardSettings (49));
-    auto& state = rig.engine->getState();
-    state.globals.assign (14, { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x05, 0x12, 1, 2, 3, 4, 0xF7 });
+    // Backups of our own making, in memory: whole but for a refused send, or one
+    // preset short. Side by side.
+    struct Case
+    {
+        int presets;
+        int refusedSends;
+        int error;
+    };
 
-    // Only the first: a restore that went on would be heard by the keyboard.
-    rig.ports->setSendFailures (rig.keyboard->getModelName(), 1);
-    rig.engine->setStatus (EngineStatus::restoringGlobals, 0.0);
-    rig.engine->postStepMessage();
+    const Case cases[] = { { 32, 1, EngineError::deviceUnavailable }, { 31, 0, EngineError::backupDataError } };
+    std::vector<std::unique_ptr<Rig>> rigs;
+
+    for (auto& c : cases)
+    {
+        auto& rig = *rigs.emplace_back (std::make_unique<Rig> (keyboardSettings (49)));
+        BackupFolder backup;
+        backup.model = HardwareModel::morelta49;
+        backup.globals.assign (14, { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x05, 0x12, 1, 2, 3, 4, 0xF7 });
+        backup.presets.resize ((size_t) c.presets, EngineState::Preset (386, EngineState::Message (16)));
+
+        // Only the first: a restore that went on would be heard by the keyboard.
+        rig.ports->setSendFailures (rig.keyboard->getModelName(), c.refusedSends);
+        ASSERT_EQ (rig.engine->beginBackupRestore (backup), "");
+    }
 
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! rig.listener.errors.empty(); }));
-    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::deviceUnavailable });
+                                  { return std::all_of (rigs.begin(), rigs.end(), [] (auto& r)
+                                                        { return ! r->listener.errors.empty(); }); }));
     test::pumpFor (50);
-    EXPECT_EQ (rig.sentToKeyboard.load(), 0);
-    EXPECT_FALSE (rig.engine->isBusy());
-}
 
-TEST (Restore, WithoutAll32PresetsNothingIsSentAndTheUpdateStops)
-{
-    Rig rig (keyboardSettings (49));
-    auto& state = rig.engine->getState();
-    state.presets.resize (31, std::vector<EngineState::Message> (386, EngineState::Message (16)));
-    rig.engine->setStatus (EngineStatus::restoringPresets, 0.0);
-    rig.engine->postStepMessage();
-
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! rig.listener.errors.empty(); }));
-    EXPECT_EQ (rig.listener.errors, std::vector<int> { EngineError::backupDataError });
-    test::pumpFor (30);
-    EXPECT_EQ (rig.sentToKeyboard.load(), 0);
+    for (size_t i = 0; i < rigs.size(); ++i)
+    {
+        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { cases[i].error });
+        EXPECT_EQ (rigs[i]->sentToKeyboard.load(), 0);
+        EXPECT_FALSE (rigs[i]->engine->isBusy());
+    }
 }
 
 TEST (Restore, TheOldFirmwareAdaptationMovesPresetsSixToTwentyNineUpTwoPlaces)
@@ -579,24 +594,8 @@ TEST (Restore, TheOldFirmwareAdaptationMovesPresetsSixToTwentyNineUpTwoPlaces)
 
 TEST (Restore, AKeyboardWhoseVersionIsUnknownIsTreatedAsOld)
 {
-    for (auto [version, expectedPresets] : { std::pair (0.0, 30u), std::pair (1.15, 30u), std::pair (1.16, 32u), std::pair (1.25, 32u) })
-    {
-        Rig rig (keyboardSettings (49));
-        auto& state = rig.engine->getState();
-        state.version = version;
-
-        for (int p = 0; p < 32; ++p)
-            state.presets.push_back ({ { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x01, 0x00, 0x05, 0x03, 0x40, 0x00, 0x00, (juce::uint8) p, 0xF7 } });
-
-        rig.engine->startPresetsRestore();
-
-        {
-            const juce::ScopedLock sl (state.userDataLock);
-            EXPECT_EQ (state.presets.size(), expectedPresets) << version;
-        }
-
-        rig.engine->reset (true);
-    }
+    for (auto [version, adapted] : { std::pair (0.0, true), std::pair (1.15, true), std::pair (1.16, false), std::pair (1.25, false) })
+        EXPECT_EQ (RestorePlan::needsAdaptation (version, FirmwareUpdate::embeddedVersion), adapted) << version;
 }
 
 //==============================================================================

@@ -136,7 +136,7 @@ struct FaultyUpdate
             backupFolder = engine->getBackupFolder();
 
         // As the user: "Try again" in the alert after each failure, up to so many times.
-        if ((int) recorder.errors.size() > triesMade && triesMade < what.tries && engine->canTryAgain() && engine->tryAgain())
+        if ((int) recorder.errors.size() > triesMade && triesMade < what.tries && engine->canTryAgain() && engine->tryAgain() == ApplicationEngine::Refusal::none)
             ++triesMade;
 
         // The user plugs the keyboard back in once it has been gone a while.

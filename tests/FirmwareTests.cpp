@@ -49,9 +49,10 @@ public:
             onProgress();
     }
 
-    void status (FirmwareSysexSender*, const juce::String& text) override
+    void status (FirmwareSysexSender*, FirmwareSysexSender::Status news) override
     {
-        EXPECT_EQ (test::isMessageThread(), text != "Started") << text;
+        EXPECT_TRUE (test::isMessageThread());
+        const juce::String text (FirmwareSysexSender::textOf (news));
         statuses.add (text);
 
         if (text == "Completed")
@@ -102,14 +103,14 @@ struct Device
     std::function<void (const Bytes&)> onWrite;
 };
 
-FirmwareUpdate::Ptr imageOfBlocks (int blocks, Bytes entry = {})
+FirmwareUpdate::Ptr imageOfBlocks (int blocks)
 {
     Bytes data ((size_t) blocks * 1024);
 
     for (size_t i = 0; i < data.size(); ++i)
         data[i] = (juce::uint8) (i / 1024);
 
-    return new FirmwareUpdate (std::move (entry), std::move (data), "MORELTA49", "test");
+    return new FirmwareUpdate (std::move (data), "MORELTA49", "test");
 }
 } // namespace
 
@@ -164,10 +165,10 @@ TEST (EmbeddedResources, TheBuildsStreamCheckRefusesAFlippedHexDigit)
 //==============================================================================
 TEST (FirmwareUpdate, CutsTheEmbeddedImagesInto1024ByteBlocks)
 {
-    const auto images = FirmwareUpdate::makeImages ("MORELTA49", false, 0x2E);
+    const auto images = FirmwareUpdate::makeImages ("MORELTA49");
     ASSERT_EQ (images.size(), 2);
-    auto& app = *images[0];
-    auto& assets = *images[1];
+    auto& app = *images[FirmwareUpdate::app];
+    auto& assets = *images[FirmwareUpdate::assets];
 
     EXPECT_EQ (app.getName(), "Morelta App");
     EXPECT_EQ (assets.getName(), "Morelta Assets");
@@ -195,25 +196,11 @@ TEST (FirmwareUpdate, CountsAPartBlockAsABlock)
 {
     for (auto [size, blocks, lastSize] : { std::tuple (1, 1u, 1u), std::tuple (2048, 2u, 1024u), std::tuple (2049, 3u, 1u) })
     {
-        FirmwareUpdate image ({}, Bytes ((size_t) size, 0x30), "P", "n");
+        FirmwareUpdate image (Bytes ((size_t) size, 0x30), "P", "n");
         EXPECT_EQ (image.getBlockCount(), blocks) << size;
         EXPECT_EQ (image.getBlock (blocks - 1).size(), lastSize) << size;
         EXPECT_TRUE (image.getBlock (blocks).empty()) << size;
     }
-}
-
-TEST (FirmwareUpdate, OnlyANormalUpdatesAppImageOpensWithEnterUpdateMode)
-{
-    const auto normal = FirmwareUpdate::makeImages ("MORELTA61", false, 0x30);
-    EXPECT_EQ (normal[0]->getEntryMessage(), (Bytes { 0xF0, 0x47, 0x00, 0x30, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 }));
-    EXPECT_TRUE (normal[1]->getEntryMessage().empty());
-
-    const auto emergency = FirmwareUpdate::makeImages ("MORELTA61", true, 0x30);
-    EXPECT_TRUE (emergency[0]->getEntryMessage().empty());
-    EXPECT_TRUE (emergency[1]->getEntryMessage().empty());
-
-    EXPECT_EQ (FirmwareUpdate::makeImages ({}, false, 0x30).size(), 0);
-    EXPECT_EQ (FirmwareUpdate::makeImages ("Morelta49 USB Port 1", false, std::nullopt).size(), 0);
 }
 
 //==============================================================================
@@ -344,59 +331,7 @@ TEST (FirmwareSender, AKeyboardThatVanishesOrRefusesABlockMidwayStopsTheTransfer
     }
 }
 
-TEST_F (FirmwareSenderTest, AfterTheEntryMessageTheBlocksWaitForTheKeyboardToComeBack)
-{
-    Device device (*ports);
-    const Bytes entry { 0xF0, 0x47, 0x00, 0x2E, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 };
-    device.onWrite = [&] (const Bytes& w)
-    {
-        if (w == entry)
-            juce::MessageManager::callAsync ([&]
-                                             {
-                                                 device.unplug();
-                                                 juce::Timer::callAfterDelay (150, [&] { device.plug(); }); });
-    };
-
-    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3, entry), manager, &log);
-    manager->openMidiOutput ("MORELTA49");
-    sender->start();
-
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return log.count ("Completed") == 1; }));
-    EXPECT_EQ (log.count ("Device Offline"), 0); // the restart is no fault
-    const auto writes = device.writes.get();
-    ASSERT_EQ (writes.size(), 4u);
-    EXPECT_EQ (writes[0], entry);
-    EXPECT_EQ (writes[3], Bytes (1024, 2));
-}
-
-TEST_F (FirmwareSenderTest, AnEntryMessageThePortRefusesIsReportedAndNoBlockFollows)
-{
-    // Without it the keyboard never restarts, and the update would wait for ever.
-    Device device (*ports);
-    const Bytes entry { 0xF0, 0x47, 0x00, 0x2E, 0x06, 0x00, 0x00, 0x01, 0x00, 0xF7 };
-    FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (3, entry), manager, &log);
-    manager->openMidiOutput ("MORELTA49");
-    ports->setSendFailures ("MORELTA49", 1);
-    sender->start();
-
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return log.count ("Device Offline") == 1; }));
-
-    // A restart that comes anyway starts no transfer.
-    device.unplug();
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return manager->getNumOpenOutputs() == 0; }));
-    device.plug();
-    ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return manager->getNumOpenOutputs() == 1; }));
-    test::pumpFor (100);
-    EXPECT_TRUE (device.writes.get().empty());
-    EXPECT_EQ (log.count ("Started"), 0);
-    EXPECT_EQ (log.count ("Device Offline"), 1);
-}
-
-TEST_F (FirmwareSenderTest, OtherPortsAndReconnectsWhileSendingChangeNothing)
+TEST_F (FirmwareSenderTest, OtherPortsAndASecondStartWhileSendingChangeNothing)
 {
     Device device (*ports, 2);
     FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (imageOfBlocks (60), manager, &log);
@@ -405,7 +340,7 @@ TEST_F (FirmwareSenderTest, OtherPortsAndReconnectsWhileSendingChangeNothing)
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return device.writes.size() >= 5; }));
     sender->midiOutputDeviceDisconnected ({ "MIDIOUT2 (MORELTA49)" });
-    sender->midiOutputDeviceReconnected ({ "MORELTA49" }); // no second thread
+    EXPECT_FALSE (sender->start()); // no second thread
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return log.count ("Completed") == 1; }));
@@ -437,9 +372,9 @@ TEST_F (FirmwareSenderTest, TheKeyboardsLoaderAcceptsBothEmbeddedImagesByteForBy
     SimulatedKeyboard keyboard (ports, settings);
     manager->openMidiOutput ("MORELTA49");
 
-    const auto images = FirmwareUpdate::makeImages ("MORELTA49", true, 0x2E);
-    FirmwareSysexSender::Ptr app = new FirmwareSysexSender (images[0], manager, &log);
-    FirmwareSysexSender::Ptr assets = new FirmwareSysexSender (images[1], manager, &log);
+    const auto images = FirmwareUpdate::makeImages ("MORELTA49");
+    FirmwareSysexSender::Ptr app = new FirmwareSysexSender (images[FirmwareUpdate::app], manager, &log);
+    FirmwareSysexSender::Ptr assets = new FirmwareSysexSender (images[FirmwareUpdate::assets], manager, &log);
 
     app->start();
     ASSERT_TRUE (test::pumpUntil ([&]

@@ -137,7 +137,7 @@ TEST_F (RecoveryTest, ANormalUpdateWaitsUntilTheKeyboardsVersionIsRead)
     pressKey();
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! a.getEngine()->getDetection()->isPolling(); }));
-    EXPECT_EQ (a.getEngine()->getState().version.load(), 0.0);
+    EXPECT_EQ (a.getEngine()->getState().version, 0.0);
     pressKey();
     ASSERT_FALSE (a.isEmergencyMode());
     ASSERT_TRUE (windowShowsVersion (1.15));
@@ -198,7 +198,7 @@ TEST_F (RecoveryTest, AKeyboardThatDoesNotComeBackWithTheNewFirmwareGetsNoRestor
     // OK, not "Try again": nothing is sent again.
     test::pumpFor (1000);
     EXPECT_TRUE (keyboard->isInUpdateMode());
-    EXPECT_EQ (a.getEngine()->getState().version.load(), 0.0); // no longer what it runs
+    EXPECT_EQ (a.getEngine()->getState().version, 0.0); // no longer what it runs
 
     const auto log = juce::File (backupFolder).getChildFile ("UpdateLog.txt").loadFileAsString();
     EXPECT_TRUE (log.contains ("Update of MORELTA49") && log.contains ("Firmware before: 1.15") && log.contains ("waitingForReboot")) << log;
@@ -223,7 +223,7 @@ TEST_F (RecoveryTest, AKeyboardThatDoesNotComeBackWithTheNewFirmwareGetsNoRestor
 
     EXPECT_EQ (a.warnings, std::vector<juce::String> { "Firmware Update Complete." });
     EXPECT_EQ (a.questions[1], "The keyboard now runs the new firmware, with its factory settings and presets. A backup of your own was found:\n" + backupFolder + "\nPut it back into the keyboard now?");
-    EXPECT_EQ (a.getEngine()->getState().version.load(), 1.25);
+    EXPECT_EQ (a.getEngine()->getState().version, 1.25);
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return a.warnings.size() == 2 && ! a.getEngine()->isBusy(); },
@@ -256,7 +256,7 @@ TEST_F (RecoveryTest, TryAgainSendsBothImagesAgainAndPutsTheUsersOwnDataBack)
     // firmware it had before needs.
     EXPECT_EQ (keyboard->getFirmwareVersion(), 1.25);
     EXPECT_EQ (keyboard->checkRestore(), "");
-    EXPECT_EQ (a.getEngine()->getState().version.load(), 1.25);
+    EXPECT_EQ (a.getEngine()->getState().version, 1.25);
     EXPECT_FALSE (a.getEngine()->canTryAgain());
 
     const auto log = juce::File (backupFolder).getChildFile ("UpdateLog.txt").loadFileAsString();

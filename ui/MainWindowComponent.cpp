@@ -1,5 +1,6 @@
 #include "ui/MainWindowComponent.h"
 
+#include "engine/RestorePlan.h"
 #include "resources/EmbeddedResources.h"
 #include "ui/SupportPage.h"
 
@@ -16,7 +17,7 @@ const char* const notBackText = "The keyboard has not come back yet. The update 
 const char* const placeholderText = "Placeholder firmware: this build updates no keyboard";
 
 // Firmware before this version loses its last two presets in the update.
-constexpr double presetNoticeVersion = 1.16;
+constexpr double presetNoticeVersion = RestorePlan::firstVersionWithOwnPresets;
 
 const juce::Colour white (0xFFFFFFFF);
 

@@ -1,0 +1,284 @@
+#include "engine/TransferStep.h"
+
+#include "engine/KeyboardPortNames.h"
+#include "engine/UpdateRun.h"
+
+TransferStep::TransferStep (ApplicationEngine& e, UpdateRun& r, Entry how)
+    : UpdateStep (e, r)
+    , entry (how)
+    , inUpdateMode (how == Entry::alreadyThere)
+{
+}
+
+TransferStep::~TransferStep()
+{
+    // The senders end their threads as they go.
+    senders.clear();
+    probe.reset();
+    wait.reset();
+    portWatch.reset();
+}
+
+void TransferStep::start()
+{
+    // Without a keyboard found, or without a model to address it by, there is nothing to
+    // send to: the update ends here rather than waiting for ever.
+    if (state.port1Name.isEmpty() || (entry != Entry::alreadyThere && ! engine.getModelCode().has_value()))
+    {
+        fail (EngineError::deviceUnavailable);
+        return;
+    }
+
+    run.transferStarted();
+
+    // A port the system lists but that will not open (another program may hold it)
+    // would keep every wait here going for ever.
+    portWatch = std::make_unique<UnopenablePortWatch> (
+        *midiManager,
+        [this]
+        { return phase == Phase::sending ? juce::String() : state.port1Name; },
+        [this]
+        { fail (EngineError::deviceUnavailable); });
+    portWatch->setTimeout (engine.getUnopenablePortTimeout());
+    waitForPort();
+}
+
+bool TransferStep::portIsReady() const
+{
+    return midiManager->isMidiOutputAvailable (state.port1Name) && midiManager->isMidiOutputOpen (state.port1Name);
+}
+
+void TransferStep::waitForPort()
+{
+    phase = Phase::waitingForPort;
+    midiManager->openMidiOutput (state.port1Name);
+
+    if (portIsReady())
+        portReady();
+    else
+        watch (RestartWaitWatch::Wait::port);
+}
+
+void TransferStep::portReady()
+{
+    if (inUpdateMode)
+        sendImages();
+    else if (entry == Entry::enterUpdateMode && entriesSent == 0)
+        enterUpdateMode();
+    else
+        askWhatItRuns();
+}
+
+void TransferStep::enterUpdateMode()
+{
+    const auto message = DeviceMessages::buildEnterUpdateMode (engine.getModelCode());
+    ++entriesSent;
+    phase = Phase::entering;
+    inputsBeforeEntry = midiManager->getInputNames();
+    outputsBeforeEntry = midiManager->getOutputNames();
+
+    // A try again that found the keyboard running its firmware shows the erase now.
+    if (state.status != EngineStatus::erasingFirmware)
+        engine.setStatus (EngineStatus::erasingFirmware, 0.0);
+
+    watch (RestartWaitWatch::Wait::updateModeEntry);
+
+    // One that an open port refused never reached the keyboard: no restart would come.
+    if (! midiManager->sendMessageToOutput (state.port1Name, DeviceMessages::toMidiMessage (*message))
+        && midiManager->isMidiOutputOpen (state.port1Name))
+        fail (EngineError::deviceUnavailable);
+}
+
+void TransferStep::askWhatItRuns()
+{
+    phase = Phase::asking;
+    probe = std::make_unique<IdentityProbe> (
+        midiManager,
+        askTries,
+        askIntervalMs,
+        IdentityProbe::Callbacks {
+            [this] (double version)
+            {
+                note ("\"" + state.port1Name + "\" answers as firmware " + juce::String (version, 2) + ": not a keyboard in its update mode");
+                later ([this]
+                       { firmwareAnswered(); });
+            },
+            [this]
+            {
+                inUpdateMode = true;
+                later ([this]
+                       {
+                           probe.reset();
+                           portIsReady() ? sendImages() : waitForPort(); });
+            } });
+}
+
+void TransferStep::firmwareAnswered()
+{
+    probe.reset();
+    phase = Phase::entering;
+
+    // Listed anew and answering, it is another keyboard: this one is still away, and
+    // nothing more goes to that one.
+    if (followed)
+    {
+        followed = false;
+        state.port1Name = std::exchange (run.ownPort, {});
+
+        for (auto& name : std::exchange (followedPorts, {}))
+            midiManager->closePorts (name);
+
+        if (wait != nullptr)
+            wait->portWentAway();
+
+        return;
+    }
+
+    // Its own port only went and came back: it never entered its update mode.
+    if (entriesSent < maxEntries)
+        enterUpdateMode();
+}
+
+void TransferStep::seekUnderOtherNames()
+{
+    if (phase != Phase::entering || followed || midiManager->isMidiOutputAvailable (state.port1Name))
+        return;
+
+    juce::StringArray inputs, outputs;
+
+    for (auto& name : midiManager->getInputNames())
+        if (! inputsBeforeEntry.contains (name))
+            inputs.add (name);
+
+    for (auto& name : midiManager->getOutputNames())
+        if (! outputsBeforeEntry.contains (name))
+            outputs.add (name);
+
+    const auto found = KeyboardPortNames::find (inputs, outputs, state.model);
+
+    if (! found.has_value() || KeyboardPortNames::countKeyboards (outputs) != 1)
+        return;
+
+    // Followed, and asked like any keyboard that comes back: its own names are kept for
+    // its restart into the new firmware.
+    note ("the keyboard is listed anew as \"" + found->port1 + "\"");
+    run.ownPort = state.port1Name;
+    state.port1Name = found->port1;
+    followed = true;
+    inputsBeforeEntry.addArray (inputs);
+    outputsBeforeEntry.addArray (outputs);
+    followedPorts = found->inputs;
+    followedPorts.addIfNotAlreadyThere (found->port1);
+
+    for (auto& input : found->inputs)
+        midiManager->openMidiInput (input);
+
+    wait->portCameBack();
+    waitForPort();
+}
+
+void TransferStep::sendImages()
+{
+    phase = Phase::sending;
+    wait.reset();
+    images = FirmwareUpdate::makeImages (state.port1Name);
+    totalBlocks = 0;
+
+    for (auto* image : images)
+    {
+        senders.add (new FirmwareSysexSender (image, midiManager, this));
+        totalBlocks += image->getBlockCount();
+    }
+
+    if (! senders[current]->start())
+        fail (EngineError::deviceUnavailable);
+}
+
+void TransferStep::watch (RestartWaitWatch::Wait kind)
+{
+    wait.reset();
+    wait = std::make_unique<RestartWaitWatch> (
+        kind,
+        engine.getWaitBounds(),
+        RestartWaitWatch::Callbacks {
+            [this]
+            { return midiManager->isMidiOutputAvailable (state.port1Name); },
+            [this] (int notice)
+            { engine.setWaitNotice (notice); },
+            nullptr,
+            [this]
+            { seekUnderOtherNames(); } });
+}
+
+void TransferStep::outputsGone (const juce::StringArray& names)
+{
+    if (! names.contains (state.port1Name))
+        return;
+
+    if (phase != Phase::sending)
+    {
+        // Gone while asked: it restarts after all, perhaps into its update mode.
+        if (phase == Phase::asking)
+            phase = inUpdateMode ? Phase::waitingForPort : Phase::entering;
+
+        probe.reset();
+
+        if (wait != nullptr)
+            wait->portWentAway();
+
+        return;
+    }
+
+    // The keyboard restarts as soon as it has the assets image's last block, and the poll
+    // may tell of it before that sender's own news: the restart, not a loss. Lost at any
+    // other point, even between the images, the keyboard lacks firmware it was sent.
+    if (! (current == FirmwareUpdate::assets && senders[current]->hasReachedTheLastBlock()))
+        fail (EngineError::deviceUnavailable);
+}
+
+void TransferStep::outputsBack (const juce::StringArray& names)
+{
+    if (! names.contains (state.port1Name) || phase == Phase::sending || phase == Phase::asking)
+        return;
+
+    if (wait != nullptr)
+        wait->portCameBack();
+
+    if (portIsReady())
+        portReady();
+}
+
+void TransferStep::progress (FirmwareSysexSender*, double)
+{
+    // One progress over both images: once the app image is through, it counts in full.
+    auto sent = senders[current]->getBlocksSent();
+
+    if (current == FirmwareUpdate::assets)
+        sent += images[FirmwareUpdate::app]->getBlockCount();
+
+    engine.setStatus (state.status, (double) sent / (double) totalBlocks);
+}
+
+void TransferStep::status (FirmwareSysexSender* sender, FirmwareSysexSender::Status news)
+{
+    const auto image = senders.indexOf (sender);
+
+    switch (news)
+    {
+        case FirmwareSysexSender::Status::started:
+            engine.setStatus (image == FirmwareUpdate::app ? EngineStatus::sendingApp : EngineStatus::sendingAssets, state.progress);
+            break;
+
+        case FirmwareSysexSender::Status::completed:
+            if (image == FirmwareUpdate::assets)
+                done();
+            else if (! senders[current = FirmwareUpdate::assets]->start())
+                fail (EngineError::deviceUnavailable);
+
+            break;
+
+        case FirmwareSysexSender::Status::deviceOffline:
+            fail (EngineError::deviceUnavailable);
+            break;
+    }
+}
