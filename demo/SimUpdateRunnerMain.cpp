@@ -30,6 +30,7 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --emergency               an emergency update of a keyboard started in its update mode
   --profile fast|realistic  the keyboard's timing profile (fast)
   --link-rate BYTES_PER_S   how fast bytes cross the USB link (0: at once)
+  --port-number N           listed as Windows lists the Nth identical device (1)
   --seed N                  the seed its user data is made from (1)
   --fault FAULT             a fault of the keyboard, e.g. unplug@preset:3:100 (repeatable)
   --data-dir DIR            the user data folder the backups go under (a new temporary one)
@@ -41,6 +42,11 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --timeout SECONDS         give up after this long (1800)
   --expect-error ERROR      succeed only if the update ends with this error, e.g.
                             deviceUnavailable (and exit non-zero if it completes)
+  --expect-wait NOTICE      succeed only if the update waits for the keyboard until
+                            its wait says so (notInUpdateMode or notBack)
+  --second-keyboard STATUS  plug in a second keyboard of the model, numbered after the
+                            first, when the update enters this status (e.g. erasingFirmware);
+                            nothing of the update may reach it
   --ports virtual|winmm     the virtual ports with the keyboard in this process (virtual),
                             or WinMM through our test driver with the keyboard in a
                             process of its own, morelta-sim-keyboard (winmm; Windows only)
@@ -55,14 +61,19 @@ constexpr bool winmmAvailable = true;
 constexpr bool winmmAvailable = false;
 #endif
 
-/** The error of this name; -1 for a name that is none. */
-int errorNamed (const juce::String& name)
+/** The value of this name, by a nameOf function; -1 for a name that is none. */
+int valueNamed (const char* (*nameOf) (int), const juce::String& name)
 {
-    for (int e = 0; juce::String (EngineError::nameOf (e)) != "unknown"; ++e)
-        if (name == EngineError::nameOf (e))
-            return e;
+    for (int v = 0; juce::String (nameOf (v)) != "unknown"; ++v)
+        if (name == nameOf (v))
+            return v;
 
     return -1;
+}
+
+int errorNamed (const juce::String& name)
+{
+    return valueNamed (EngineError::nameOf, name);
 }
 
 struct Options
@@ -74,6 +85,7 @@ struct Options
     int tryAgain = 0;
     RestartWaitWatch::Bounds waitBounds;
     juce::String expectedError;
+    int expectedWait = -1, secondKeyboardAt = -1;
     bool winmm = false;
     juce::StringArray keyboardArgs; // the keyboard's own options, for its process
 };
@@ -108,6 +120,10 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.winmm = value == "winmm";
         else if (a == "--expect-error" && takesValue() && errorNamed (value) >= 0)
             o.expectedError = value;
+        else if (a == "--expect-wait" && takesValue() && valueNamed (WaitNotice::nameOf, value) > 0)
+            o.expectedWait = valueNamed (WaitNotice::nameOf, value);
+        else if (a == "--second-keyboard" && takesValue() && valueNamed (EngineStatus::nameOf, value) > 0)
+            o.secondKeyboardAt = valueNamed (EngineStatus::nameOf, value);
         else if (a == "--data-dir" && takesValue())
             o.dataDir = juce::File::getCurrentWorkingDirectory().getChildFile (value);
         else if (a == "--restore-backup" && takesValue())
@@ -146,6 +162,12 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
         return {};
     }
 
+    if (o.winmm && (o.secondKeyboardAt >= 0 || o.expectedWait >= 0))
+    {
+        problem = "--second-keyboard and --expect-wait take the virtual ports";
+        return {};
+    }
+
     o.keyboard.startsInUpdateMode = o.emergency;
 
     if (o.emergency)
@@ -173,6 +195,7 @@ public:
     void errorOccurred (int e) override
     {
         error = e;
+        statusAtError = status;
         std::cout << juce::String (seconds(), 3) << " s  error: " << EngineError::nameOf (e) << std::endl;
     }
 
@@ -180,16 +203,18 @@ public:
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
 
-    void waitNoticeChanged (int notice) override
+    void waitNoticeChanged (int n) override
     {
-        if (notice != WaitNotice::none)
-            std::cout << juce::String (seconds(), 3) << " s  waiting too long: " << WaitNotice::nameOf (notice) << std::endl;
+        notice = n;
+
+        if (n != WaitNotice::none)
+            std::cout << juce::String (seconds(), 3) << " s  waiting too long: " << WaitNotice::nameOf (n) << std::endl;
     }
 
     double seconds() const { return (juce::Time::getMillisecondCounterHiRes() - start) / 1000.0; }
 
     const double start = juce::Time::getMillisecondCounterHiRes();
-    int status = -1, error = -1;
+    int status = -1, error = -1, statusAtError = -1, notice = WaitNotice::none;
     double progress = 0.0;
     bool completed = false;
 };
@@ -203,8 +228,103 @@ bool runUntil (const std::function<bool()>& condition, double timeoutSeconds)
 
     return condition();
 }
-} // namespace
 
+/** What crossed the virtual ports, by the ports' own account: the keyboard's answers on
+    listed ports, user data sent back after firmware went out, and anything but an
+    Identity Request that reached the second keyboard.
+*/
+struct Census
+{
+    void observe (const VirtualMidiPortSystem::TrafficRecord& r)
+    {
+        if (! r.toDevice)
+        {
+            ++answersOnListedPorts;
+            return;
+        }
+
+        const auto* b = r.message.getRawData();
+        const auto size = r.message.getRawDataSize();
+        const auto isIdentityRequest = size == 6 && b[1] == 0x7E;
+
+        {
+            const std::lock_guard<std::mutex> guard (mutex);
+
+            if (secondKeyboardPorts.contains (r.portName))
+            {
+                toSecondKeyboard += isIdentityRequest ? 0 : 1;
+                return;
+            }
+        }
+
+        // A stream opens F0 47 00 2E 70; the user's data is the maker's Global Reply,
+        // Preset Select, Preset Data and Preset End.
+        const auto maker = size >= 8 && b[0] == 0xF0 && b[1] == 0x47 && b[2] == 0x00;
+        firmwareSeen = firmwareSeen || (maker && b[4] == 0x70);
+
+        if (firmwareSeen && maker && ((b[4] == 0x04 && b[5] == 0x02 && b[7] == 0x05) || (b[4] == 0x04 && (b[5] == 0x01 || b[5] == 0x07 || b[5] == 0x08))))
+            ++userDataAfterFirmware;
+    }
+
+    std::mutex mutex;
+    juce::StringArray secondKeyboardPorts;
+    std::atomic<bool> firmwareSeen { false };
+    std::atomic<int> answersOnListedPorts { 0 }, userDataAfterFirmware { 0 }, toSecondKeyboard { 0 };
+};
+
+/** What the keyboard must hold, and what must not have reached it, once an update ended
+    with an error or in a wait; empty when all is as it must be.
+*/
+juce::String checkNothingForbidden (const SimulatedKeyboard& keyboard, const SimulatedKeyboard::UserData& before, const Census& census, const Reporter& reporter)
+{
+    // Failed before the firmware: the keyboard runs its own, with its own data.
+    if (! census.firmwareSeen)
+    {
+        if (keyboard.getLog().contains ("update mode") || keyboard.getUserData() != before)
+            return "the keyboard was changed although the update failed before the firmware";
+
+        return {};
+    }
+
+    // Ended before the restore, the keyboard gets none of the user data back.
+    const auto inRestore = reporter.statusAtError == EngineStatus::restoringGlobals || reporter.statusAtError == EngineStatus::restoringPresets;
+
+    if (! inRestore && census.userDataAfterFirmware > 0)
+        return juce::String (census.userDataAfterFirmware.load()) + " messages of user data were sent to a keyboard that did not say it runs the new firmware";
+
+    return {};
+}
+
+/** The backup folder, if written whole, holds what the keyboard held before. */
+juce::String checkBackupIfWritten (const juce::File& folder, const SimulatedKeyboard& keyboard, const SimulatedKeyboard::UserData& before)
+{
+    if (folder == juce::File() || ! folder.getChildFile ("Manifest.json").existsAsFile())
+        return {};
+
+    return UpdateResultCheck::checkBackupFiles (folder, before, keyboard.getModelCode());
+}
+
+/** A second keyboard of the first's model, plugged in as Windows numbers the next one. */
+std::unique_ptr<SimulatedKeyboard> plugSecondKeyboard (VirtualMidiPortSystem::Ptr ports, SimulatedKeyboard::Settings settings, Census& census)
+{
+    settings.portNumber += 1;
+    settings.seed += 100;
+    settings.firmwareVersion = 1.16;
+    settings.startsInUpdateMode = false;
+    settings.faults.clear();
+    settings.traceFile = juce::File();
+
+    {
+        const std::lock_guard<std::mutex> guard (census.mutex);
+        census.secondKeyboardPorts.clear();
+    }
+
+    auto second = std::make_unique<SimulatedKeyboard> (ports, settings);
+    const std::lock_guard<std::mutex> guard (census.mutex);
+    census.secondKeyboardPorts.addArray (second->getOutputNames());
+    return second;
+}
+} // namespace
 int main (int argc, char** argv)
 {
     juce::StringArray args;
@@ -263,18 +383,17 @@ int main (int argc, char** argv)
     engine->addListener (&reporter);
 
     // On the private layout the keyboard's answers must come through the private driver
-    // alone: count any that cross a listed port.
-    auto answersOnListedPorts = std::make_shared<std::atomic<int>> (0);
-    ports->setTrafficObserver ([answersOnListedPorts] (const VirtualMidiPortSystem::TrafficRecord& r)
-                               {
-                                   if (! r.toDevice)
-                                       ++*answersOnListedPorts; });
+    // alone; nothing but an Identity Request may reach a second keyboard.
+    auto census = std::make_shared<Census>();
+    ports->setTrafficObserver ([census] (const VirtualMidiPortSystem::TrafficRecord& r)
+                               { census->observe (r); });
 
     engine->setUserDataFolder (options->dataDir);
     engine->setWaitBounds (options->waitBounds);
     engine->setEmergencyMode (options->emergency);
 
     auto keyboard = keyboardProcess == nullptr ? std::make_unique<SimulatedKeyboard> (ports, options->keyboard, privateDriver) : nullptr;
+    std::unique_ptr<SimulatedKeyboard> secondKeyboard;
 
     std::cout << "keyboard MORELTA" << options->keyboard.keys << (keyboardProcess != nullptr ? " in a process of its own, over WinMM" : "") << ", firmware " << juce::String (options->keyboard.firmwareVersion, 2)
               << (options->emergency ? ", in its update mode" : "") << "; backups under " << options->dataDir.getFullPathName() << std::endl;
@@ -329,6 +448,12 @@ int main (int argc, char** argv)
                                      if (backupFolder.isEmpty())
                                          backupFolder = engine->getBackupFolder();
 
+                                     if (options->secondKeyboardAt >= 0 && options->secondKeyboardAt == reporter.status && secondKeyboard == nullptr)
+                                     {
+                                         std::cout << juce::String (reporter.seconds(), 3) << " s  a second keyboard is plugged in" << std::endl;
+                                         secondKeyboard = plugSecondKeyboard (ports, options->keyboard, *census);
+                                     }
+
                                      if (reporter.error >= 0 && triesLeft > 0 && engine->canTryAgain())
                                      {
                                          --triesLeft;
@@ -338,18 +463,39 @@ int main (int argc, char** argv)
                                              reporter.error = -1;
                                      }
 
-                                     return reporter.error >= 0 || (reporter.completed && ! engine->isBusy()); },
+                                     const auto waiting = options->expectedWait >= 0 && reporter.notice == options->expectedWait;
+                                     return waiting || reporter.error >= 0 || (reporter.completed && ! engine->isBusy()); },
                                  options->timeoutSeconds);
 
     if (! ended)
         return fail ("the update did not end within " + juce::String (options->timeoutSeconds) + " s");
 
-    if (options->expectedError.isNotEmpty())
+    if (secondKeyboard != nullptr)
     {
-        if (reporter.error != errorNamed (options->expectedError))
-            return fail ("the update ended " + juce::String (reporter.error >= 0 ? juce::String ("with ") + EngineError::nameOf (reporter.error) : "completed") + ", not with " + options->expectedError);
+        if (census->toSecondKeyboard > 0 || secondKeyboard->getLog().contains ("update mode") || secondKeyboard->getUserData() != SimulatedKeyboard::makeUserData (options->keyboard.seed + 100))
+            return fail (juce::String (census->toSecondKeyboard.load()) + " messages of the update reached the second keyboard");
 
-        std::cout << "ended as expected with " << options->expectedError << " after " << juce::String (reporter.seconds(), 1) << " s" << std::endl;
+        std::cout << "the second keyboard got nothing but Identity Requests" << std::endl;
+    }
+
+    if (keyboard != nullptr)
+        if (const auto wrong = checkBackupIfWritten (juce::File (backupFolder), *keyboard, dataBefore); wrong.isNotEmpty())
+            return fail ("the backup does not hold what the keyboard held: " + wrong);
+
+    if (options->expectedWait >= 0 || options->expectedError.isNotEmpty())
+    {
+        const auto waited = options->expectedWait >= 0 && reporter.error < 0 && engine->isBusy();
+        const auto expected = waited || (options->expectedError.isNotEmpty() && reporter.error == errorNamed (options->expectedError));
+        const auto end = reporter.error >= 0 ? juce::String ("with ") + EngineError::nameOf (reporter.error) : (engine->isBusy() ? "waiting" : "completed");
+
+        if (! expected)
+            return fail ("the update ended " + end + ", not as expected");
+
+        if (keyboard != nullptr)
+            if (const auto wrong = checkNothingForbidden (*keyboard, dataBefore, *census, reporter); wrong.isNotEmpty())
+                return fail (wrong);
+
+        std::cout << "ended as expected, " << end << ", after " << juce::String (reporter.seconds(), 1) << " s" << std::endl;
         engine = nullptr;
         return 0;
     }
@@ -388,8 +534,8 @@ int main (int argc, char** argv)
 
     if (options->keyboard.layout == SimulatedKeyboard::Layout::privateDriver)
     {
-        if (*answersOnListedPorts > 0)
-            return fail (juce::String (answersOnListedPorts->load()) + " answers of the keyboard crossed a listed port");
+        if (census->answersOnListedPorts > 0)
+            return fail (juce::String (census->answersOnListedPorts.load()) + " answers of the keyboard crossed a listed port");
 
         if (const auto errors = privateDriver->getProtocolErrors(); ! errors.isEmpty())
             return fail ("the private driver refused a request: " + errors[0]);

@@ -14,9 +14,14 @@ void RestartStep::start()
 {
     // With its new firmware the keyboard comes back under its own names, not those of
     // its update mode; where those are not known, it is sought among the names new from
-    // now on.
+    // now on. A loader that refused an image restarts it in its update mode, under the
+    // names the firmware went to.
+    keyboardPorts.add (state.port1Name);
+
     if (run.ownPort.isNotEmpty())
         state.port1Name = std::exchange (run.ownPort, {});
+
+    keyboardPorts.addIfNotAlreadyThere (state.port1Name);
 
     inputsBefore = midiManager->getInputNames();
     outputsBefore = midiManager->getOutputNames();
@@ -34,13 +39,31 @@ void RestartStep::start()
         engine.getWaitBounds(),
         RestartWaitWatch::Callbacks {
             [this]
-            { return midiManager->isMidiOutputAvailable (state.port1Name); },
+            { return isListed(); },
             [this] (int notice)
             { engine.setWaitNotice (notice); },
             [this] // the port never went away: a restart too quick to be seen, or none
             { confirm(); },
             [this]
             { seekUnderOtherNames(); } });
+}
+
+bool RestartStep::isListed() const
+{
+    for (auto& port : keyboardPorts)
+        if (midiManager->isMidiOutputAvailable (port))
+            return true;
+
+    return false;
+}
+
+bool RestartStep::isKeyboards (const juce::StringArray& names) const
+{
+    for (auto& port : keyboardPorts)
+        if (names.contains (port))
+            return true;
+
+    return false;
 }
 
 void RestartStep::seekUnderOtherNames()
@@ -68,6 +91,7 @@ void RestartStep::seekUnderOtherNames()
     outputsBefore.addArray (outputs);
     awayPort = state.port1Name;
     state.port1Name = found->port1;
+    keyboardPorts.add (found->port1);
     state.port3Name = found->port3;
     followedPorts = found->inputs;
     followedPorts.addIfNotAlreadyThere (found->port1);
@@ -105,6 +129,7 @@ void RestartStep::answered (double version)
     // one is still away, and nothing more goes to that one.
     if (! confirmed && followedPorts.size() > 0)
     {
+        keyboardPorts.removeString (state.port1Name);
         state.port1Name = awayPort;
 
         for (auto& name : std::exchange (followedPorts, {}))
@@ -130,7 +155,7 @@ void RestartStep::outputsGone (const juce::StringArray& names)
 {
     // The keyboard restarts here: a port that goes is no failure. Gone while it was
     // being asked, it is asked again once it is back.
-    if (names.contains (state.port1Name))
+    if (isKeyboards (names))
     {
         probe.reset();
         wait->portWentAway();
@@ -139,7 +164,7 @@ void RestartStep::outputsGone (const juce::StringArray& names)
 
 void RestartStep::outputsBack (const juce::StringArray& names)
 {
-    if (names.contains (state.port1Name))
+    if (isKeyboards (names))
     {
         wait->portCameBack();
         confirm();

@@ -24,11 +24,14 @@ public:
     static constexpr int confirmTries = 10, confirmIntervalMs = 1000;
 
 private:
+    bool isListed() const;
+    bool isKeyboards (const juce::StringArray& names) const;
     void seekUnderOtherNames();
     void confirm();
     void answered (double version);
 
     juce::StringArray inputsBefore, outputsBefore, followedPorts;
+    juce::StringArray keyboardPorts; // the names the keyboard may come back under
     juce::String awayPort; // the keyboard's port while it is followed under other names
     std::unique_ptr<RestartWaitWatch> wait;
     std::unique_ptr<UnopenablePortWatch> portWatch;

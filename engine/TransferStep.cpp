@@ -123,6 +123,7 @@ void TransferStep::firmwareAnswered()
     if (followed)
     {
         followed = false;
+        inUpdateMode = entry == Entry::alreadyThere;
         state.port1Name = std::exchange (run.ownPort, {});
 
         for (auto& name : std::exchange (followedPorts, {}))
@@ -134,14 +135,19 @@ void TransferStep::firmwareAnswered()
         return;
     }
 
-    // Its own port only went and came back: it never entered its update mode.
+    // Its own port only went and came back: it never entered its update mode. Told
+    // often enough, the wait goes on and says so in its time.
     if (entriesSent < maxEntries)
         enterUpdateMode();
+    else
+        watch (RestartWaitWatch::Wait::updateModeEntry);
 }
 
 void TransferStep::seekUnderOtherNames()
 {
-    if (phase != Phase::entering || followed || midiManager->isMidiOutputAvailable (state.port1Name))
+    // While it is away after Enter Update Mode, or not there to start with (a try again
+    // of a keyboard that waits in its update mode under other names).
+    if ((phase != Phase::entering && phase != Phase::waitingForPort) || followed || midiManager->isMidiOutputAvailable (state.port1Name))
         return;
 
     juce::StringArray inputs, outputs;
@@ -160,11 +166,12 @@ void TransferStep::seekUnderOtherNames()
         return;
 
     // Followed, and asked like any keyboard that comes back: its own names are kept for
-    // its restart into the new firmware.
+    // its restart into the new firmware. Names found there prove nothing of its mode.
     note ("the keyboard is listed anew as \"" + found->port1 + "\"");
     run.ownPort = state.port1Name;
     state.port1Name = found->port1;
     followed = true;
+    inUpdateMode = false;
     inputsBeforeEntry.addArray (inputs);
     outputsBeforeEntry.addArray (outputs);
     followedPorts = found->inputs;

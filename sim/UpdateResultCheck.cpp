@@ -18,8 +18,9 @@ Bytes fileBytes (const juce::File& f)
     return { (const juce::uint8*) block.getData(), (const juce::uint8*) block.getData() + block.getSize() };
 }
 
-/** What the backup files must hold, made from the keyboard's data before the update. */
-juce::String checkBackupFiles (const juce::File& folder, const SimulatedKeyboard::UserData& data, juce::uint8 code)
+} // namespace
+
+juce::String UpdateResultCheck::checkBackupFiles (const juce::File& folder, const SimulatedKeyboard::UserData& data, juce::uint8 code)
 {
     const auto files = UpdateResultCheck::backupFilesOf (data, code);
 
@@ -33,6 +34,8 @@ juce::String checkBackupFiles (const juce::File& folder, const SimulatedKeyboard
     return {};
 }
 
+namespace
+{
 /** The keyboard's user data as the backup files hold it, read with the keyboard's own
     idea of the messages: a global's value at bytes 9 to 12, a preset's payload at bytes
     10 to 14 of each Preset Data.
@@ -93,6 +96,18 @@ std::vector<std::vector<juce::uint8>> UpdateResultCheck::backupFilesOf (const Si
     }
 
     return files;
+}
+
+bool UpdateResultCheck::writeBackupFolder (const juce::File& folder, const SimulatedKeyboard::UserData& data, juce::uint8 code, double firmwareVersion)
+{
+    const juce::StringArray models { "MORELTA49", "MORELTA25", "MORELTA61" }; // by code 0x2E, 0x2F, 0x30
+    const auto files = backupFilesOf (data, code);
+    auto ok = folder.createDirectory().wasOk();
+
+    for (size_t i = 0; i < files.size(); ++i)
+        ok = ok && folder.getChildFile (i == 0 ? juce::String ("Globals.syx") : "Preset_" + juce::String ((int) i - 1) + ".syx").replaceWithData (files[i].data(), files[i].size());
+
+    return ok && folder.getChildFile ("Manifest.json").replaceWithText (R"({"model": ")" + models[code - 0x2E] + R"(", "firmwareVersion": ")" + juce::String (firmwareVersion, 2) + R"(", "time": "2026-12-01T10:00:00.000Z", "updaterVersion": "1.0.10"})");
 }
 
 juce::String UpdateResultCheck::checkBackupRestored (const SimulatedKeyboard& keyboard, const juce::File& backupFolder, const SimulatedKeyboard::UserData& before)

@@ -21,6 +21,16 @@ public:
     */
     static juce::String checkBackupRestored (const SimulatedKeyboard& keyboard, const juce::File& backupFolder, const SimulatedKeyboard::UserData& before);
 
+    /** Empty when the backup folder holds exactly this user data of a keyboard with this
+        model code, as the keyboard itself would write it; otherwise what is wrong.
+    */
+    static juce::String checkBackupFiles (const juce::File& folder, const SimulatedKeyboard::UserData& data, juce::uint8 modelCode);
+
+    /** Writes a whole backup folder of this user data, as the updater writes one, with a
+        manifest that names this firmware version.
+    */
+    static bool writeBackupFolder (const juce::File& folder, const SimulatedKeyboard::UserData& data, juce::uint8 modelCode, double firmwareVersion);
+
     /** The bytes of the backup files of this user data, in the keyboard's own account:
         "Globals.syx" first, then "Preset_0.syx" to "Preset_31.syx".
     */

@@ -15,7 +15,7 @@ namespace
 struct CompletionLog final : public FirmwareSysexSender::Listener
 {
     void progress (FirmwareSysexSender*, double) override {}
-    void status (FirmwareSysexSender*, const juce::String& text) override { completed = completed || text == "Completed"; }
+    void status (FirmwareSysexSender*, FirmwareSysexSender::Status news) override { completed = completed || news == FirmwareSysexSender::Status::completed; }
     std::atomic<bool> completed { false };
 };
 } // namespace
@@ -24,7 +24,6 @@ TEST (WindowsThreads, TheFirmwareSenderSendsAtHighestAndTheRestoreAboveNormal)
 {
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     MidiManager::Ptr manager = new MidiManager (ports);
-    ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
 
     // The keyboard's side runs on the sending thread: it sees that thread's priority.
     test::SharedList<int> priorities;
@@ -35,7 +34,7 @@ TEST (WindowsThreads, TheFirmwareSenderSendsAtHighestAndTheRestoreAboveNormal)
     {
         CompletionLog log;
         std::vector<juce::uint8> image (3 * FirmwareUpdate::blockSize, 0x10);
-        FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (new FirmwareUpdate ({}, image, "MORELTA49", "test"), manager, &log);
+        FirmwareSysexSender::Ptr sender = new FirmwareSysexSender (new FirmwareUpdate (image, "MORELTA49", "test"), manager, &log);
         sender->start();
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return log.completed.load(); }));
@@ -46,7 +45,7 @@ TEST (WindowsThreads, TheFirmwareSenderSendsAtHighestAndTheRestoreAboveNormal)
 
     {
         const std::vector<EngineState::Message> messages (5, { 0xF0, 0x47, 0x00, 0x2E, 0xF7 });
-        juce::ReferenceCountedObjectPtr<ApplicationEngine::SendSysexMessagesWithTimer> restore = new ApplicationEngine::SendSysexMessagesWithTimer (manager, messages, 2, engine.get());
+        ApplicationEngine::SendSysexMessagesWithTimer::Ptr restore = new ApplicationEngine::SendSysexMessagesWithTimer (manager, messages, 2, { [] (double) {}, [] {}, [] {} });
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return priorities.size() == 5; }));
     }
