@@ -30,6 +30,7 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --emergency               an emergency update of a keyboard started in its update mode
   --profile fast|realistic  the keyboard's timing profile (fast)
   --link-rate BYTES_PER_S   how fast bytes cross the USB link (0: at once)
+  --restart-ms MS           how long the keyboard's ports are away while it restarts
   --port-number N           listed as Windows lists the Nth identical device (1)
   --seed N                  the seed its user data is made from (1)
   --fault FAULT             a fault of the keyboard, e.g. unplug@preset:3:100 (repeatable)
@@ -93,7 +94,7 @@ struct Options
 std::optional<Options> parse (const juce::StringArray& args, juce::String& problem)
 {
     Options o;
-    int linkRate = -1;
+    int linkRate = -1, restartMs = -1;
 
     for (int i = 0; i < args.size(); ++i)
     {
@@ -112,6 +113,8 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             forKeyboard();
         else if (a == "--link-rate" && takesValue() && value.containsOnly ("0123456789"))
             linkRate = value.getIntValue(), forKeyboard();
+        else if (a == "--restart-ms" && takesValue() && value.containsOnly ("0123456789"))
+            restartMs = value.getIntValue();
         else if (a == "--fault" && takesValue() && KeyboardFault::parse (value).has_value())
             o.keyboard.faults.push_back (*KeyboardFault::parse (value)), forKeyboard();
         else if (a == "--driver-fault" && takesValue())
@@ -149,6 +152,9 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
 
     if (linkRate >= 0)
         o.keyboard.timing.linkBytesPerSecond = linkRate;
+
+    if (restartMs >= 0)
+        o.keyboard.timing.updateModeEntryMs = o.keyboard.timing.rebootMs = restartMs;
 
     if (o.winmm && o.backupToRestore != juce::File())
     {
@@ -277,19 +283,19 @@ struct Census
 */
 juce::String checkNothingForbidden (const SimulatedKeyboard& keyboard, const SimulatedKeyboard::UserData& before, const Census& census, const Reporter& reporter)
 {
-    // Failed before the firmware: the keyboard runs its own, with its own data.
-    if (! census.firmwareSeen)
-    {
-        if (keyboard.getLog().contains ("update mode") || keyboard.getUserData() != before)
-            return "the keyboard was changed although the update failed before the firmware";
+    const auto endedIn = reporter.error >= 0 ? reporter.statusAtError : reporter.status;
 
+    // A restore cut short leaves part of the data it was putting back.
+    if (endedIn == EngineStatus::restoringGlobals || endedIn == EngineStatus::restoringPresets)
         return {};
-    }
+
+    // Failed in the backup: the keyboard runs its own firmware, with its own data.
+    if ((endedIn == EngineStatus::backingUpGlobals || endedIn == EngineStatus::backingUpPresets)
+        && (census.firmwareSeen || keyboard.getLog().contains ("update mode") || keyboard.getUserData() != before))
+        return "the keyboard was changed although the update failed in the backup";
 
     // Ended before the restore, the keyboard gets none of the user data back.
-    const auto inRestore = reporter.statusAtError == EngineStatus::restoringGlobals || reporter.statusAtError == EngineStatus::restoringPresets;
-
-    if (! inRestore && census.userDataAfterFirmware > 0)
+    if (census.userDataAfterFirmware > 0)
         return juce::String (census.userDataAfterFirmware.load()) + " messages of user data were sent to a keyboard that did not say it runs the new firmware";
 
     return {};
@@ -305,7 +311,7 @@ juce::String checkBackupIfWritten (const juce::File& folder, const SimulatedKeyb
 }
 
 /** A second keyboard of the first's model, plugged in as Windows numbers the next one. */
-std::unique_ptr<SimulatedKeyboard> plugSecondKeyboard (VirtualMidiPortSystem::Ptr ports, SimulatedKeyboard::Settings settings, Census& census)
+std::unique_ptr<SimulatedKeyboard> plugSecondKeyboard (VirtualMidiPortSystem::Ptr ports, SimulatedPrivateDriver::Ptr privateDriver, SimulatedKeyboard::Settings settings, Census& census)
 {
     settings.portNumber += 1;
     settings.seed += 100;
@@ -319,7 +325,7 @@ std::unique_ptr<SimulatedKeyboard> plugSecondKeyboard (VirtualMidiPortSystem::Pt
         census.secondKeyboardPorts.clear();
     }
 
-    auto second = std::make_unique<SimulatedKeyboard> (ports, settings);
+    auto second = std::make_unique<SimulatedKeyboard> (ports, settings, privateDriver);
     const std::lock_guard<std::mutex> guard (census.mutex);
     census.secondKeyboardPorts.addArray (second->getOutputNames());
     return second;
@@ -451,7 +457,7 @@ int main (int argc, char** argv)
                                      if (options->secondKeyboardAt >= 0 && options->secondKeyboardAt == reporter.status && secondKeyboard == nullptr)
                                      {
                                          std::cout << juce::String (reporter.seconds(), 3) << " s  a second keyboard is plugged in" << std::endl;
-                                         secondKeyboard = plugSecondKeyboard (ports, options->keyboard, *census);
+                                         secondKeyboard = plugSecondKeyboard (ports, privateDriver, options->keyboard, *census);
                                      }
 
                                      if (reporter.error >= 0 && triesLeft > 0 && engine->canTryAgain())

@@ -133,24 +133,12 @@ void ApplicationEngine::reportErrorLater (int code)
 void ApplicationEngine::stopUpdate (int code)
 {
     finishUpdateLog (juce::String ("error: ") + EngineError::nameOf (code));
-
-    // Failed once the transfer had started, and before the keyboard runs the new
-    // firmware: it usually waits in its update mode, and the user data is still here.
-    // A failure in the restore is not one of these.
-    const auto s = state->status;
-    const auto inTransfer = s == EngineStatus::startingEmergencyUpdate || (s >= EngineStatus::erasingFirmware && s <= EngineStatus::waitingForReboot);
-    const auto firmwareWentOut = run != nullptr && run->hasStartedTransfer();
     retry.reset();
 
-    if (firmwareWentOut && inTransfer)
-    {
-        auto plan = run->getPlan();
-        plan.globals = state->globals;
-        plan.presets = state->presets;
-        ++plan.tries;
-        retry = Retry { isEmergency (runKind) ? RunKind::emergencyTriedAgain : RunKind::normalTriedAgain, std::move (plan) };
-    }
+    if (auto plan = run != nullptr ? run->planForTryAgain (*state) : std::nullopt)
+        retry = Retry { isEmergency (runKind) ? RunKind::emergencyTriedAgain : RunKind::normalTriedAgain, std::move (*plan) };
 
+    const auto firmwareWentOut = run != nullptr && run->hasStartedTransfer();
     queueUpdate (new ErrorUpdater (listeners, code));
     reset (true);
 
@@ -168,17 +156,8 @@ void ApplicationEngine::finishUpdateLog (const juce::String& outcome)
     if (run == nullptr || ! updateLog.isActive())
         return;
 
-    auto& plan = run->getPlan();
     updateLog.end (outcome, run->confirmedVersion, midiManager->describePortsForLog());
-
-    // An emergency update makes no backup, but its log still gets a folder of its own,
-    // where each try of it goes too.
-    if (plan.backupFolder.isNotEmpty())
-        plan.logFolder = juce::File (plan.backupFolder);
-    else if (plan.logFolder == juce::File())
-        plan.logFolder = BackupFolder::modelFolder (userDataFolder, state->model).getChildFile (BackupFolder::folderName (juce::Time::getCurrentTime()));
-
-    updateLog.writeTo (plan.logFolder);
+    updateLog.writeTo (run->folderForLog (userDataFolder, state->model));
 }
 
 void ApplicationEngine::reset (bool restartDetection)
@@ -280,27 +259,27 @@ void ApplicationEngine::midiOutputDeviceReconnected (juce::StringArray names)
 }
 
 //==============================================================================
-bool ApplicationEngine::mayReachRealKeyboard() const
-{
-    return EmbeddedResources::firmwareIsPlaceholder && midiManager->reachesHardware();
-}
-
-ApplicationEngine::Refusal ApplicationEngine::checkUpdateCanStart() const
+ApplicationEngine::Refusal ApplicationEngine::checkFirmwareMayGo() const
 {
     if (isBusy())
         return Refusal::busy;
 
-    if (mayReachRealKeyboard())
+    if (EmbeddedResources::firmwareIsPlaceholder && midiManager->reachesHardware())
         return Refusal::placeholderFirmware;
 
     if (KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) > 1)
         return Refusal::severalKeyboards;
 
-    // Without the version, the presets could not be put back in the right places.
-    if (! state->emergencyMode && state->version <= 0.0)
-        return Refusal::versionUnknown;
-
     return Refusal::none;
+}
+
+ApplicationEngine::Refusal ApplicationEngine::checkUpdateCanStart() const
+{
+    if (const auto refusal = checkFirmwareMayGo(); refusal != Refusal::none)
+        return refusal;
+
+    // Without the version, the presets could not be put back in the right places.
+    return ! state->emergencyMode && state->version <= 0.0 ? Refusal::versionUnknown : Refusal::none;
 }
 
 void ApplicationEngine::beginRun (RunKind kind, RunPlan plan, int firstStatus, bool notifyFirstStatus)
@@ -370,34 +349,16 @@ juce::String ApplicationEngine::beginBackupRestore (const BackupFolder& backup)
     return {};
 }
 
-bool ApplicationEngine::canTryAgain() const
-{
-    return retry.has_value() && ! isBusy();
-}
-
-RunKind ApplicationEngine::getTryAgainKind() const
-{
-    return retry.has_value() ? retry->kind : RunKind::none;
-}
-
 ApplicationEngine::Refusal ApplicationEngine::checkTryAgain() const
 {
-    if (isBusy())
-        return Refusal::busy;
+    if (const auto refusal = checkFirmwareMayGo(); refusal != Refusal::none)
+        return refusal;
 
     if (! retry.has_value())
         return Refusal::nothingToTryAgain;
 
-    if (mayReachRealKeyboard())
-        return Refusal::placeholderFirmware;
-
-    const auto outputs = midiManager->getOutputNames();
-
-    if (KeyboardPortNames::countKeyboards (outputs) > 1)
-        return Refusal::severalKeyboards;
-
     // The firmware goes to the keyboard that failed; one of another model is not it.
-    const auto found = KeyboardPortNames::find (midiManager->getInputNames(), outputs);
+    const auto found = KeyboardPortNames::find (midiManager->getInputNames(), midiManager->getOutputNames());
 
     if (found.has_value() && KeyboardPortNames::modelOf (found->port1.toUpperCase()) != retry->plan.model)
         return Refusal::otherKeyboard;
@@ -412,10 +373,9 @@ ApplicationEngine::Refusal ApplicationEngine::tryAgain()
     if (const auto refusal = checkTryAgain(); refusal != Refusal::none)
         return refusal;
 
+    // The presets go back as the firmware the keyboard had before the update needs, as
+    // the failed update would have put them.
     auto again = std::move (*retry);
-
-    // The presets go back as the firmware the keyboard had before the update needs.
-    again.plan.adaptPresets = RestorePlan::needsAdaptation (again.plan.versionBefore, FirmwareUpdate::embeddedVersion);
 
     if (again.plan.backupFolder.isNotEmpty())
         lastBackupFolder = again.plan.backupFolder;

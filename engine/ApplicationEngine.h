@@ -130,10 +130,10 @@ public:
     /** Whether the update that failed last can be tried again: it failed once its
         transfer had started, and nothing else has started since.
     */
-    bool canTryAgain() const;
+    bool canTryAgain() const { return retry.has_value() && ! isBusy(); }
 
     /** The kind of update that can be tried again. */
-    RunKind getTryAgainKind() const;
+    RunKind getTryAgainKind() const { return retry.has_value() ? retry->kind : RunKind::none; }
 
     /** What the Update button would say, and whether the keyboard connected, if any, is
         of the failed update's model.
@@ -204,7 +204,7 @@ private:
     void completeRun();
     void beginRun (RunKind kind, RunPlan plan, int firstStatus, bool notifyFirstStatus);
     void finishUpdateLog (const juce::String& outcome);
-    bool mayReachRealKeyboard() const;
+    Refusal checkFirmwareMayGo() const;
 
     MidiManager::Ptr midiManager;
     std::unique_ptr<EngineState> state;

@@ -30,7 +30,7 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
     if (state.port1Name.isEmpty())
         return;
 
-    openPorts();
+    openPorts (*midiManager, found);
 
     if (state.emergencyMode)
         stopTimer();
@@ -41,42 +41,35 @@ void ApplicationEngine::DetectDeviceInfo::timerCallback()
 void ApplicationEngine::DetectDeviceInfo::scanDevices()
 {
     auto& state = engine->getState();
-    const auto found = KeyboardPortNames::find (midiManager->getInputNames(), midiManager->getOutputNames());
+    const auto keyboard = KeyboardPortNames::find (midiManager->getInputNames(), midiManager->getOutputNames());
 
     // A keyboard that vanished keeps its names: its ports are opened again when it is back.
-    if (! found.has_value())
+    if (! keyboard.has_value())
         return;
 
     // Another keyboard's reply port is learnt anew.
-    if (found->port3.isNotEmpty() || found->port1 != state.port1Name)
-        state.port3Name = found->port3;
+    if (keyboard->port3.isNotEmpty() || keyboard->port1 != state.port1Name)
+        state.port3Name = keyboard->port3;
 
-    state.port1Name = found->port1;
-    state.usesPrivateDriver = found->privateDriver;
-    inputsToOpen = found->inputs;
+    state.port1Name = keyboard->port1;
+    state.usesPrivateDriver = keyboard->privateDriver;
+    found = *keyboard;
 }
 
-void ApplicationEngine::DetectDeviceInfo::openPorts()
+void ApplicationEngine::DetectDeviceInfo::openPorts (MidiManager& midiManager, const KeyboardPortNames::Keyboard& keyboard)
 {
-    auto& state = engine->getState();
-    midiManager->openMidiOutput (state.port1Name);
+    midiManager.openMidiOutput (keyboard.port1);
 
-    for (auto& name : inputsToOpen)
-        midiManager->openMidiInput (name);
+    for (auto& name : keyboard.inputs)
+        midiManager.openMidiInput (name);
 
-    // The keyboard's third port is reached through the maker's private driver.
-    if (state.usesPrivateDriver)
-        openPrivateInput();
-}
-
-void ApplicationEngine::DetectDeviceInfo::openPrivateInput()
-{
-    // The search may keep the message thread for up to half a second while no instance
-    // is attached; the manager opens one input per instance, however often it is asked.
+    // The keyboard's third port is reached through the maker's private driver. The search
+    // may keep the message thread for up to half a second while no instance is attached;
+    // the manager opens one input per instance, however often it is asked.
     PrivateDeviceDescriptor device;
 
-    if (PrivateDriverRegistry::findAttachedPrivateDevice (midiManager->getPrivateDriverSystem(), device, {}) == PrivateDriverRegistry::found)
-        midiManager->openPrivateMidiInput (device);
+    if (keyboard.privateDriver && PrivateDriverRegistry::findAttachedPrivateDevice (midiManager.getPrivateDriverSystem(), device, {}) == PrivateDriverRegistry::found)
+        midiManager.openPrivateMidiInput (device);
 }
 
 void ApplicationEngine::DetectDeviceInfo::handleIncomingMidiMessageFrom (const juce::String& portName, juce::MidiInput*, const juce::MidiMessage& message)

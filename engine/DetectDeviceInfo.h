@@ -27,6 +27,11 @@ public:
     /** Polls again if it stopped before the version was read (in emergency mode). */
     void resumePolling();
 
+    /** Opens a keyboard's first output and the inputs its answers may come on; on the
+        private driver's naming, its third port through the driver.
+    */
+    static void openPorts (MidiManager& midiManager, const KeyboardPortNames::Keyboard& keyboard);
+
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
     void handleIncomingMidiMessageFrom (const juce::String& portName, juce::MidiInput* source, const juce::MidiMessage& message) override;
     void midiOutputDeviceDisconnected (juce::StringArray names) override;
@@ -41,14 +46,12 @@ private:
 
     void timerCallback() override;
     void scanDevices();
-    void openPorts();
-    void openPrivateInput();
     void replied (const Reply& reply);
 
     MidiManager::Ptr midiManager;
     ApplicationEngine* const engine;
     bool versionKnown = false;
-    juce::StringArray inputsToOpen;
+    KeyboardPortNames::Keyboard found;
     MessageThreadInbox<Reply> replies;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DetectDeviceInfo)

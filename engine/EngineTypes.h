@@ -71,13 +71,14 @@ enum : int
 {
     none = 0,
     notInUpdateMode = 1, // told to enter its update mode, the keyboard has not restarted
-    notBack = 2          // the keyboard's port went away and has not come back
+    notBack = 2,         // the keyboard's port went away and has not come back
+    severalKeyboards = 3 // it is to be found under other names, and another keyboard is there
 };
 
 inline const char* nameOf (int notice)
 {
-    static const char* const names[] = { "none", "notInUpdateMode", "notBack" };
-    return notice >= none && notice <= notBack ? names[notice] : "unknown";
+    static const char* const names[] = { "none", "notInUpdateMode", "notBack", "severalKeyboards" };
+    return notice >= none && notice <= severalKeyboards ? names[notice] : "unknown";
 }
 } // namespace WaitNotice
 

@@ -2,6 +2,7 @@
 
 #include <map>
 #include <regex>
+#include <set>
 
 namespace
 {
@@ -118,29 +119,38 @@ std::optional<KeyboardPortNames::Keyboard> KeyboardPortNames::find (const juce::
 int KeyboardPortNames::countKeyboards (const juce::StringArray& outputNames)
 {
     // The marks by which the system tells identical devices apart, so that what is left
-    // is the name a lone keyboard would have.
+    // is the name a lone keyboard would have; and the device a port belongs to: its name
+    // up to the model's, with the numbering around it ("2- MORELTA49" for
+    // "MIDIOUT2 (2- MORELTA49)", "MORELTA49 (2)" for "MORELTA49 (2) MIDI").
     static const std::regex countedPrefix (R"((^|\()[0-9]+ ?- )"), countedInfix (R"( \([0-9]+\))"), countedSuffix (R"(-[0-9]+$)");
+    static const std::regex device (R"(^(?:MIDI(?:IN|OUT)[0-9]+ \()?((?:[0-9]+ ?- )?.*?MORELTA[0-9]+(?: \([0-9]+\))?))");
     std::map<int, std::map<std::string, int>> namesByModel;
+    std::map<int, std::set<std::string>> devicesByModel;
 
     for (auto& name : outputNames)
     {
-        const auto upper = name.toUpperCase();
-        const auto model = modelOf (upper);
+        const auto upper = name.toUpperCase().toStdString();
+        const auto model = modelOf (juce::String (upper));
 
         if (model == HardwareModel::unknown)
             continue;
 
-        auto plain = std::regex_replace (upper.toStdString(), countedPrefix, "$1");
+        auto plain = std::regex_replace (upper, countedPrefix, "$1");
         plain = std::regex_replace (plain, countedInfix, "");
         plain = std::regex_replace (plain, countedSuffix, "");
         ++namesByModel[model][plain];
+
+        std::smatch match;
+
+        if (std::regex_search (upper, match, device))
+            devicesByModel[model].insert (match[1].str());
     }
 
     int keyboards = 0;
 
     for (auto& [model, names] : namesByModel)
     {
-        int most = 0;
+        auto most = (int) devicesByModel[model].size();
 
         for (auto& [plain, count] : names)
             most = juce::jmax (most, count);

@@ -1,6 +1,6 @@
 #include "engine/RestartStep.h"
 
-#include "engine/KeyboardPortNames.h"
+#include "engine/DetectDeviceInfo.h"
 #include "engine/UpdateRun.h"
 
 RestartStep::~RestartStep()
@@ -81,9 +81,13 @@ void RestartStep::seekUnderOtherNames()
         if (! outputsBefore.contains (name))
             outputs.add (name);
 
+    // Followed only where it is the one keyboard there: which of two is which cannot be
+    // told by names, and the firmware or the user's data must not go to the other.
+    const auto several = KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) > 1;
     const auto found = KeyboardPortNames::find (inputs, outputs, state.model);
+    wait->setSeveralKeyboards (several);
 
-    if (! found.has_value() || KeyboardPortNames::countKeyboards (outputs) != 1)
+    if (! found.has_value() || several)
         return;
 
     note ("the keyboard is back as \"" + found->port1 + "\"");
@@ -95,10 +99,7 @@ void RestartStep::seekUnderOtherNames()
     state.port3Name = found->port3;
     followedPorts = found->inputs;
     followedPorts.addIfNotAlreadyThere (found->port1);
-    midiManager->openMidiOutput (found->port1);
-
-    for (auto& input : found->inputs)
-        midiManager->openMidiInput (input);
+    ApplicationEngine::DetectDeviceInfo::openPorts (*midiManager, *found);
 
     wait->portCameBack();
     confirm();

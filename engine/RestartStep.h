@@ -32,7 +32,7 @@ private:
 
     juce::StringArray inputsBefore, outputsBefore, followedPorts;
     juce::StringArray keyboardPorts; // the names the keyboard may come back under
-    juce::String awayPort; // the keyboard's port while it is followed under other names
+    juce::String awayPort;           // the keyboard's port while it is followed under other names
     std::unique_ptr<RestartWaitWatch> wait;
     std::unique_ptr<UnopenablePortWatch> portWatch;
     std::unique_ptr<IdentityProbe> probe;

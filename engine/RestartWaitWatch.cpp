@@ -33,11 +33,25 @@ void RestartWaitWatch::portCameBack()
     setNotice (WaitNotice::none);
 }
 
+void RestartWaitWatch::setSeveralKeyboards (bool several)
+{
+    severalKeyboards = several;
+
+    if (several)
+        setNotice (WaitNotice::severalKeyboards);
+    else if (notice == WaitNotice::severalKeyboards)
+        setNotice (WaitNotice::none);
+}
+
 void RestartWaitWatch::timerCallback()
 {
     const auto now = juce::Time::getMillisecondCounterHiRes();
 
-    if (awaySinceMs >= 0.0)
+    if (severalKeyboards)
+    {
+        // Said until the other keyboard is gone; the other waits' notices wait for that.
+    }
+    else if (awaySinceMs >= 0.0)
     {
         if (now - awaySinceMs >= bounds.portReturnMs)
             setNotice (WaitNotice::notBack);

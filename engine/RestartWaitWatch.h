@@ -57,6 +57,11 @@ public:
 
     bool isPortAway() const noexcept { return awaySinceMs >= 0.0; }
 
+    /** Another keyboard is there while this one is to be found under other names: which
+        is which cannot be told, and the wait says so first.
+    */
+    void setSeveralKeyboards (bool several);
+
 private:
     void timerCallback() override;
     void setNotice (int notice);
@@ -66,7 +71,7 @@ private:
     const Callbacks callbacks;
     const double sinceMs;
     double awaySinceMs = -1.0; // negative while the port is there
-    bool wentAway = false, silenceTold = false;
+    bool wentAway = false, silenceTold = false, severalKeyboards = false;
     int notice = 0;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RestartWaitWatch)

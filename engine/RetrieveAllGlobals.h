@@ -13,7 +13,7 @@ public:
     struct Callbacks
     {
         std::function<void (const EngineState::Message&)> reply; // on the message thread
-        std::function<void()> timedOut;                           // silence for replyTimeoutMs
+        std::function<void()> timedOut;                          // silence for replyTimeoutMs
     };
 
     static constexpr int replyTimeoutMs = 2000;

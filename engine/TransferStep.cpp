@@ -1,6 +1,6 @@
 #include "engine/TransferStep.h"
 
-#include "engine/KeyboardPortNames.h"
+#include "engine/DetectDeviceInfo.h"
 #include "engine/UpdateRun.h"
 
 TransferStep::TransferStep (ApplicationEngine& e, UpdateRun& r, Entry how)
@@ -147,8 +147,14 @@ void TransferStep::seekUnderOtherNames()
 {
     // While it is away after Enter Update Mode, or not there to start with (a try again
     // of a keyboard that waits in its update mode under other names).
-    if ((phase != Phase::entering && phase != Phase::waitingForPort) || followed || midiManager->isMidiOutputAvailable (state.port1Name))
+    if ((phase != Phase::entering && phase != Phase::waitingForPort) || followed)
         return;
+
+    if (midiManager->isMidiOutputAvailable (state.port1Name))
+    {
+        wait->setSeveralKeyboards (false);
+        return;
+    }
 
     juce::StringArray inputs, outputs;
 
@@ -160,9 +166,13 @@ void TransferStep::seekUnderOtherNames()
         if (! outputsBeforeEntry.contains (name))
             outputs.add (name);
 
+    // Followed only where it is the one keyboard there: which of two is which cannot be
+    // told by names, and the firmware or the user's data must not go to the other.
+    const auto several = KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) > 1;
     const auto found = KeyboardPortNames::find (inputs, outputs, state.model);
+    wait->setSeveralKeyboards (several);
 
-    if (! found.has_value() || KeyboardPortNames::countKeyboards (outputs) != 1)
+    if (! found.has_value() || several)
         return;
 
     // Followed, and asked like any keyboard that comes back: its own names are kept for
@@ -177,8 +187,7 @@ void TransferStep::seekUnderOtherNames()
     followedPorts = found->inputs;
     followedPorts.addIfNotAlreadyThere (found->port1);
 
-    for (auto& input : found->inputs)
-        midiManager->openMidiInput (input);
+    ApplicationEngine::DetectDeviceInfo::openPorts (*midiManager, *found);
 
     wait->portCameBack();
     waitForPort();

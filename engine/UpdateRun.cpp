@@ -69,6 +69,34 @@ bool UpdateRun::finishStep()
     return false;
 }
 
+std::optional<RunPlan> UpdateRun::planForTryAgain (const EngineState& state) const
+{
+    // Failed once the transfer had started: the keyboard usually waits in its update mode,
+    // and the user data is still here. A failure in the restore is not one of these: the
+    // keyboard runs the new firmware then.
+    const auto s = state.status;
+    const auto inTransfer = s == EngineStatus::startingEmergencyUpdate || (s >= EngineStatus::erasingFirmware && s <= EngineStatus::waitingForReboot);
+
+    if (! transferBegun || ! inTransfer)
+        return {};
+
+    auto next = plan;
+    next.globals = state.globals;
+    next.presets = state.presets;
+    ++next.tries;
+    return next;
+}
+
+juce::File UpdateRun::folderForLog (const juce::File& userData, int model)
+{
+    if (plan.backupFolder.isNotEmpty())
+        plan.logFolder = juce::File (plan.backupFolder);
+    else if (plan.logFolder == juce::File())
+        plan.logFolder = BackupFolder::modelFolder (userData, model).getChildFile (BackupFolder::folderName (juce::Time::getCurrentTime()));
+
+    return plan.logFolder;
+}
+
 std::unique_ptr<UpdateStep> UpdateRun::makeStep (Step kind)
 {
     switch (kind)

@@ -61,6 +61,16 @@ public:
     void transferStarted() noexcept { transferBegun = true; }
     bool hasStartedTransfer() const noexcept { return transferBegun; }
 
+    /** What a try again of this run starts from, if it failed once its transfer had
+        started and before the keyboard ran the new firmware; its user data from the state.
+    */
+    std::optional<RunPlan> planForTryAgain (const EngineState& state) const;
+
+    /** Where this run's update log goes: its backup folder, or for a run that made none
+        a folder of its own under the model's, where each try of it goes too.
+    */
+    juce::File folderForLog (const juce::File& userData, int model);
+
     /** While the keyboard is in its update mode under other names: its own first port. */
     juce::String ownPort;
 

@@ -35,7 +35,7 @@
     Points, counted from 0: identity:N (the Nth Identity Request), global:N (the Nth
     Global Request), preset:P:M (Preset Data M of preset P's dump), app-block:N and
     assets-block:N (the Nth write of that image), restore:N (the Nth message sent back
-    to the keyboard after the update), update-mode (the restart into update mode),
+    to the keyboard after the update, or of a backup put back), update-mode (the restart into update mode),
     reboot (the restart into the new firmware).
 */
 struct KeyboardFault

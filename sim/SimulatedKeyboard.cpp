@@ -376,7 +376,11 @@ SimulatedKeyboard::Bytes SimulatedKeyboard::identityReply() const
 
 void SimulatedKeyboard::handleInNormalMode (const Bytes& m)
 {
-    if (rebooted)
+    // The user's data comes back after the new firmware, or, put back from a backup
+    // folder, from its first global setting on.
+    restoreBegun = restoreBegun || rebooted || (m.size() == 14 && startsWith (m, { 0xF0, 0x47, 0x00, modelCode, 0x04, 0x02, 0x00, 0x05 }));
+
+    if (restoreBegun)
     {
         const auto n = messagesSinceReboot++;
 

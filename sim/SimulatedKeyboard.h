@@ -208,7 +208,7 @@ private:
 
     // Where the conversation stands, for the fault points.
     int identityRequests = 0, globalRequests = 0, messagesSinceReboot = 0;
-    bool rebooted = false;
+    bool rebooted = false, restoreBegun = false;
     int selectedPreset = 0;
     std::optional<int> restoringPreset;
     Bytes restoredPresetData;

@@ -33,6 +33,9 @@ struct Case
 // more than a few seconds, and a shorter bound would take a restart for silence.
 const RestartWaitWatch::Bounds shortWaits { 2000, 10000, 3000 };
 
+// What the update matrix (morelta-matrix) does not meet: the keyboard's malformed and
+// missing answers in the backup, its update mode lost or never left, the transfer cut at
+// its edges, a try again that fails again, and the restore cut among the globals.
 const Case cases[] = {
     // backing up the global settings
     { "unplug@global:3", false, Outcome::error, EngineError::globalsTimeout },
@@ -41,7 +44,6 @@ const Case cases[] = {
     { "malformed=truncated@global:13", false, Outcome::error, EngineError::globalsTimeout },
     { "malformed=non-sysex@global:5", false, Outcome::error, EngineError::globalsTimeout },
     // backing up the presets
-    { "unplug@preset:5:200", false, Outcome::error, EngineError::presetTimeout },
     { "silent@preset:0:0", false, Outcome::error, EngineError::presetTimeout },
     { "silent@preset:31:383", false, Outcome::error, EngineError::presetTimeout },
     { "malformed=wrong-length@preset:3:10", false, Outcome::error, EngineError::presetTimeout },
@@ -50,31 +52,15 @@ const Case cases[] = {
     { "no-return@update-mode", false, Outcome::waits, -1, false, 0, WaitNotice::notBack },
     { "drop@update-mode", false, Outcome::waits, -1, false, 0, WaitNotice::notInUpdateMode },
     { "unplug@update-mode", false, Outcome::completes, -1, true },
-    // the transfers, at the first, a middle and the last block
+    // the transfers, at the first and the last block of each image
     { "unplug@app-block:0", true, Outcome::error, EngineError::deviceUnavailable },
-    { "unplug@app-block:800", false, Outcome::error, EngineError::deviceUnavailable },
     { "unplug@app-block:1590", true, Outcome::error, EngineError::deviceUnavailable },
     { "unplug@assets-block:0", true, Outcome::error, EngineError::deviceUnavailable },
-    { "unplug@assets-block:4000", false, Outcome::error, EngineError::deviceUnavailable },
     { "unplug@assets-block:7910", true, Outcome::waits },
-    // the restart after the new firmware
-    { "no-return@reboot", true, Outcome::waits, -1, false, 0, WaitNotice::notBack },
-    // never restarted, as the loader never saw the app image begin: asked, it is silent
-    { "drop@app-block:0", false, Outcome::error, EngineError::firmwareNotConfirmed },
-    // tried again: the keyboard waits in its update mode, or comes back in it
-    { "drop@app-block:0", false, Outcome::completes, -1, false, 1 },
-    { "drop@assets-block:5000", false, Outcome::completes, -1, false, 1, WaitNotice::none, 1.15 },
-    // Left out until mended: under Wine, with thirty updates side by side, the transfer
-    // tried again after this unplug still sends blocks that reach the keyboard mid-stream
-    // ("stray bytes in update mode") and the try fails; on Linux it passes, and the
-    // headless runner's and the app's tests of the same fault pass on both.
-    // { "unplug=3000@assets-block:4000", false, Outcome::completes, -1, false, 1 },
-    { "unplug=3000@app-block:100", true, Outcome::completes, -1, false, 1 },
+    // tried again, and failing again as it did
     { "drop@app-block:0,repeat", false, Outcome::error, EngineError::firmwareNotConfirmed, false, 1 },
-    { "late-return=2000@reboot", true, Outcome::completes },
-    // the restore of the globals and of the presets
+    // the restore of the globals
     { "unplug@restore:5", false, Outcome::error, EngineError::deviceUnavailable },
-    { "unplug@restore:6000", false, Outcome::error, EngineError::deviceUnavailable },
 };
 
 class Recorder final : public ApplicationEngine::Listener

@@ -14,6 +14,7 @@ const char* const notInUpdateModeText = "The keyboard has not restarted into its
                                         "If nothing happens within a minute, close the updater (the keyboard still runs its old firmware, with your settings and presets), "
                                         "unplug the keyboard, plug it in again and start the update again.";
 const char* const notBackText = "The keyboard has not come back yet. The update goes on as soon as it does. Check its USB cable, or unplug the keyboard and plug it in again.";
+const char* const severalKeyboardsText = "Another MORELTA keyboard is connected, and the keyboard being updated cannot be told from it. Disconnect the other keyboard: the update goes on as soon as it is gone.";
 const char* const placeholderText = "Placeholder firmware: this build updates no keyboard";
 
 // Firmware before this version loses its last two presets in the update.
@@ -182,9 +183,10 @@ void MainWindowComponent::waitNoticeChanged (int notice)
     if (! showingStep)
         return;
 
-    const char* const advice = notice == WaitNotice::notInUpdateMode ? notInUpdateModeText
-                               : notice == WaitNotice::notBack       ? notBackText
-                                                                     : nullptr;
+    const char* const advice = notice == WaitNotice::notInUpdateMode    ? notInUpdateModeText
+                               : notice == WaitNotice::notBack          ? notBackText
+                               : notice == WaitNotice::severalKeyboards ? severalKeyboardsText
+                                                                        : nullptr;
     statusLabel->setText (advice != nullptr ? stepText + "\n\n" + advice : stepText, juce::dontSendNotification);
 }
 
