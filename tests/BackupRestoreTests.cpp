@@ -427,17 +427,19 @@ TEST (Backup, NoPortMeansNoBackup)
     rig.manager->removeListener (&listener);
 }
 
-TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
+TEST (Backup, ABackupThatCannotBeWrittenOrDoesNotReadBackStopsTheUpdateBeforeTheKeyboardIsTouched)
 {
-    // Where a folder must go, a file stands; and a backup file that takes no bytes.
-    Rig blocked (keyboardSettings (49)), full (keyboardSettings (25));
+    // Where a folder must go, a file stands; a backup file that takes no bytes; and one
+    // that holds something already, as a folder another updater shared once did.
+    Rig blocked (keyboardSettings (49)), full (keyboardSettings (25)), altered (keyboardSettings (61));
     ASSERT_TRUE (blocked.userData.getFile().createDirectory());
     ASSERT_TRUE (blocked.userData.getFile().getChildFile ("Ivra Professional").replaceWithText ("not a folder"));
 
-    blocked.startUpdate();
-    full.startUpdate();
+    for (auto* rig : { &blocked, &full, &altered })
+        rig->startUpdate();
+
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return full.engine->getBackupFolder().isNotEmpty(); }));
+                                  { return full.engine->getBackupFolder().isNotEmpty() && altered.engine->getBackupFolder().isNotEmpty(); }));
     const auto folder = full.backupFolder(); // the engine forgets it when it stops
 #if JUCE_WINDOWS
     // Windows has no full device: a folder in the file's place cannot be written either.
@@ -445,12 +447,13 @@ TEST (Backup, AFileThatCannotBeWrittenStopsTheUpdateBeforeTheKeyboardIsTouched)
 #else
     ASSERT_TRUE (juce::File ("/dev/full").createSymbolicLink (folder.getChildFile ("Preset_5.syx"), true));
 #endif
+    ASSERT_TRUE (altered.backupFolder().getChildFile ("Preset_9.syx").replaceWithData ("\xF0\x47\xF7", 3));
 
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty(); },
+                                  { return ! blocked.listener.errors.empty() && ! full.listener.errors.empty() && ! altered.listener.errors.empty(); },
                                   test::updateTimeoutMs));
 
-    for (auto* rig : { &blocked, &full })
+    for (auto* rig : { &blocked, &full, &altered })
     {
         EXPECT_EQ (rig->listener.errors, std::vector<int> { EngineError::backupDataError });
         EXPECT_FALSE (rig->listener.heard (EngineStatus::erasingFirmware));

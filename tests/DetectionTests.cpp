@@ -63,6 +63,7 @@ TEST (Detection, FindsEveryModelOnEveryLayoutAndReportsModelAndVersion)
         const char* port1;
         const char* port3;
         int openInputs;
+        int portNumber = 1; // numbered as Windows numbers a second identical device
     };
 
     // Newer-style names say nothing of which port answers: the third port is where the
@@ -77,6 +78,9 @@ TEST (Detection, FindsEveryModelOnEveryLayoutAndReportsModelAndVersion)
         { 25, Layout::newStyleNames, 0, 0, "MORELTA25 MIDI", "MORELTA25 EDITOR", 3 },
         { 49, Layout::newStyleNames, 2, 1, "MORELTA49 MIDI", "MORELTA49 DAW", 3 },
         { 61, Layout::newStyleNames, 1, 2, "MORELTA61 MIDI", "MORELTA61 MIDI", 3 },
+        { 49, Layout::classDriver, 0, 1, "2- MORELTA49", "MIDIIN3 (2- MORELTA49)", 2, 2 },
+        { 25, Layout::privateDriver, 0, 0, "3- MORELTA25 USB PORT 1", "", 1, 3 },
+        { 61, Layout::newStyleNames, 0, 2, "MORELTA61 (2) MIDI", "MORELTA61 (2) EDITOR", 3, 2 },
     };
 
     // All at once, so the test waits for one detection tick rather than nine.
@@ -88,6 +92,7 @@ TEST (Detection, FindsEveryModelOnEveryLayoutAndReportsModelAndVersion)
         rigs.push_back (std::make_unique<Rig>());
         auto settings = keyboardSettings (c.keys, 1.15, c.layout);
         settings.replyInput = c.replyInput;
+        settings.portNumber = c.portNumber;
         keyboards.push_back (std::make_unique<SimulatedKeyboard> (rigs.back()->ports, settings, rigs.back()->privateDriver));
     }
 
@@ -273,6 +278,10 @@ TEST (Detection, CountsKeyboardsThroughTheMarksThatTellIdenticalDevicesApart)
         { { "MORELTA25", "MORELTA61 USB PORT 1" }, 2 },
         { { "MORELTA61 USB PORT 1", "MORELTA61 USB PORT 2", "MORELTA61 USB PORT 3" }, 1 },
         { { "Morelta49 Midi", "MORELTA49 MIDI-12" }, 2 },
+        { { "2- MORELTA49", "MIDIOUT2 (2- MORELTA49)", "MIDIOUT3 (2- MORELTA49)" }, 1 },
+        { { "MORELTA49 (2) MIDI", "MORELTA49 (2) DAW", "MORELTA49 MIDI" }, 2 },
+        { { "MORELTA25", "MIDIOUT2 (MORELTA25)", "2- MORELTA25 USB PORT 1", "2- MORELTA25 USB PORT 2" }, 2 },
+        { { "MIDIOUT2 (2 - MORELTA61)", "2 - MORELTA61", "MORELTA61" }, 2 },
     };
 
     for (auto& [names, keyboards] : cases)

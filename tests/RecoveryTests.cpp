@@ -269,6 +269,64 @@ TEST_F (RecoveryTest, TryAgainSendsBothImagesAgainAndPutsTheUsersOwnDataBack)
     EXPECT_EQ (a.desktop().asked, (juce::StringArray { "none", blocked, "running", "failed", "allowed", blocked, "running", "allowed", "none" })) << a.desktop().asked.joinIntoString (" | ");
 }
 
+TEST_F (RecoveryTest, TryAgainMakesTheUpdateButtonsChecksAndSaysWhyItRefuses)
+{
+    auto& a = start();
+    plug (49, 1.16, { "unplug@app-block:100" }, 1, true);
+    pressKey();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.getMidiManager()->getNumOpenOutputs() == 1; }));
+    clickUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.tryAgainOffers == 1; },
+                                  test::updateTimeoutMs));
+
+    // Another keyboard plugged in meanwhile, of the same model or another: both would be
+    // flashed, or the wrong one. Refused, the user is told why and may press it again.
+    struct Case
+    {
+        int keys, portNumber;
+        const char* why;
+    };
+
+    const Case cases[] = {
+        { 49, 2, "More than one MORELTA keyboard is connected, so the firmware was not sent again.\nDisconnect all but the keyboard whose update failed, then press Try again." },
+        { 25, 1, "The keyboard connected is not of the model whose update failed, so nothing was sent to it.\nConnect the keyboard whose update failed, then press Try again." },
+    };
+
+    for (auto& c : cases)
+    {
+        SimulatedKeyboard::Settings other;
+        other.keys = c.keys;
+        other.portNumber = c.portNumber;
+        other.startsInUpdateMode = true;
+        auto second = std::make_unique<SimulatedKeyboard> (app->ports, other);
+
+        if (c.keys == 49)
+            plug (49, 1.16, {}, 1, true); // the one whose update failed, back too
+
+        ASSERT_TRUE (test::pumpUntil ([&]
+                                      { return a.getMidiManager()->getOutputNames().size() == (c.keys == 49 ? 6 : 3); }));
+        const auto offers = a.tryAgainOffers;
+        a.pressTryAgainNow();
+        test::pumpPending();
+
+        EXPECT_EQ (a.warnings.back(), c.why);
+        EXPECT_EQ (a.tryAgainOffers, offers + 1);
+        EXPECT_FALSE (a.getEngine()->isBusy());
+        EXPECT_TRUE (second->getFlashedImage (FirmwareStreamChecker::Image::app).empty());
+        keyboard.reset();
+    }
+
+    // The keyboard alone again: the firmware goes.
+    plug (49, 1.16, {}, 1, true);
+    a.pressTryAgainNow();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.warnings.back() == "Firmware Update Complete."; },
+                                  test::updateTimeoutMs));
+    EXPECT_EQ (keyboard->getFirmwareVersion(), 1.25);
+}
+
 TEST_F (RecoveryTest, AFolderDroppedOnTheWindowIsCheckedAndPutBackOnlyAfterAConfirmation)
 {
     auto& a = start();

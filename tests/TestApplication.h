@@ -72,6 +72,9 @@ public:
     // Whether "Try again" is pressed in the alert that offers it; OK otherwise.
     std::function<bool()> pressTryAgain = []
     { return false; };
+
+    /** "Try again" in the alert that offered it last, pressed now. */
+    void pressTryAgainNow() { tryAgain(); }
     std::function<void()> onWarning;
 
 protected:
