@@ -167,6 +167,94 @@ bool append (const juce::File& file, const std::vector<EngineState::Message>& me
 
     return file.getSize() == sizeBefore + bytes;
 }
+/** The 14 settings of Globals.syx, each once, each of one model, which the backup is of;
+    why not, when they are not.
+*/
+juce::String readGlobals (const juce::File& file, BackupFolder& backup)
+{
+    juce::String why;
+    const auto data = readFile (file, maxGlobalsBytes, why);
+
+    if (! data.has_value())
+        return why;
+
+    auto globals = readMessages (*data);
+    const juce::String notGlobals ("Globals.syx does not hold the keyboard's global settings");
+
+    if (! globals.has_value() || globals->empty() || globals->front().size() < 4 || ! modelOfCode (globals->front()[3]).has_value())
+        return notGlobals;
+
+    const DeviceMessages::ModelCode code = globals->front()[3];
+    const auto& known = DeviceMessages::globalIds;
+    std::vector<juce::uint8> ids;
+
+    for (auto& m : *globals)
+    {
+        if (! DeviceMessages::isGlobalReply (m, code) || std::find (known.begin(), known.end(), m[8]) == known.end()
+            || std::find (ids.begin(), ids.end(), m[8]) != ids.end())
+            return notGlobals;
+
+        ids.push_back (m[8]);
+    }
+
+    if (ids.size() != known.size())
+        return "Globals.syx holds " + juce::String ((int) ids.size()) + " of the 14 global settings";
+
+    backup.model = *modelOfCode (*code);
+    backup.globals = std::move (*globals);
+    return {};
+}
+
+/** Each preset's file: its Preset Select, its Preset Data and its Preset End, of the
+    model of the settings; why not, for the first that is not.
+*/
+juce::String readPresets (const juce::File& folder, BackupFolder& backup)
+{
+    const DeviceMessages::ModelCode code = backup.globals.front()[3];
+    juce::String why;
+
+    for (int i = 0; i < numPresets; ++i)
+    {
+        const auto data = readFile (folder.getChildFile (presetFileName (i)), maxPresetBytes, why);
+
+        if (! data.has_value())
+            return why;
+
+        auto stream = readMessages (*data);
+        const auto whole = stream.has_value() && stream->size() == (size_t) DeviceMessages::presetStreamMessages
+                           && stream->front() == *DeviceMessages::buildPresetSelect (code, i)
+                           && stream->back() == *DeviceMessages::buildPresetEnd (code)
+                           && std::all_of (stream->begin() + 1, stream->end() - 1, [&code] (auto& m)
+                                           { return DeviceMessages::isPresetData (m, code); });
+
+        if (! whole)
+            return presetFileName (i) + " does not hold a whole preset of this keyboard";
+
+        backup.presets.push_back (std::move (*stream));
+    }
+
+    return {};
+}
+
+/** The manifest, where there is one, which must describe the backup. */
+juce::String readManifestOf (const juce::File& file, BackupFolder& backup)
+{
+    if (! file.exists())
+        return {};
+
+    juce::String why;
+    const auto text = readFile (file, maxManifestBytes, why);
+
+    if (! text.has_value())
+        return why;
+
+    backup.manifest = readManifest (*text);
+
+    if (! backup.manifest.has_value() || backup.manifest->model != backup.model)
+        return juce::String (BackupFolder::manifestFileName) + " does not describe this backup";
+
+    return {};
+}
 } // namespace
 
 //==============================================================================
@@ -237,81 +325,20 @@ std::optional<BackupFolder> BackupFolder::read (const juce::File& folder, juce::
         return {};
     }
 
-    auto damaged = [&problem] (const juce::String& what) -> std::optional<BackupFolder>
-    {
-        problem = "This backup is damaged: " + what + ". Nothing was sent to the keyboard.";
-        return {};
-    };
-
     BackupFolder backup;
     backup.folder = folder;
+    auto why = readGlobals (globalsFile, backup);
 
-    juce::String why;
-    const auto globalsData = readFile (globalsFile, maxGlobalsBytes, why);
+    if (why.isEmpty())
+        why = readPresets (folder, backup);
 
-    if (! globalsData.has_value())
-        return damaged (why);
+    if (why.isEmpty())
+        why = readManifestOf (folder.getChildFile (manifestFileName), backup);
 
-    auto globals = readMessages (*globalsData);
-
-    if (! globals.has_value() || globals->empty() || globals->front().size() < 4 || ! modelOfCode (globals->front()[3]).has_value())
-        return damaged ("Globals.syx does not hold the keyboard's global settings");
-
-    const DeviceMessages::ModelCode code = globals->front()[3];
-    backup.model = *modelOfCode (*code);
-
-    // The 14 settings, each once, each for this model.
-    std::vector<juce::uint8> ids;
-
-    for (auto& m : *globals)
+    if (why.isNotEmpty())
     {
-        const auto& known = DeviceMessages::globalIds;
-
-        if (! DeviceMessages::isGlobalReply (m, code) || std::find (known.begin(), known.end(), m[8]) == known.end()
-            || std::find (ids.begin(), ids.end(), m[8]) != ids.end())
-            return damaged ("Globals.syx does not hold the keyboard's global settings");
-
-        ids.push_back (m[8]);
-    }
-
-    if (ids.size() != DeviceMessages::globalIds.size())
-        return damaged ("Globals.syx holds " + juce::String ((int) ids.size()) + " of the 14 global settings");
-
-    backup.globals = std::move (*globals);
-
-    for (int i = 0; i < numPresets; ++i)
-    {
-        const auto data = readFile (folder.getChildFile (presetFileName (i)), maxPresetBytes, why);
-
-        if (! data.has_value())
-            return damaged (why);
-
-        const auto stream = readMessages (*data);
-        const auto whole = stream.has_value() && stream->size() == (size_t) DeviceMessages::presetStreamMessages
-                           && stream->front() == *DeviceMessages::buildPresetSelect (code, i)
-                           && stream->back() == *DeviceMessages::buildPresetEnd (code)
-                           && std::all_of (stream->begin() + 1, stream->end() - 1, [&code] (auto& m)
-                                           { return DeviceMessages::isPresetData (m, code); });
-
-        if (! whole)
-            return damaged (presetFileName (i) + " does not hold a whole preset of this keyboard");
-
-        backup.presets.push_back (std::move (*stream));
-    }
-
-    const auto manifestFile = folder.getChildFile (manifestFileName);
-
-    if (manifestFile.exists())
-    {
-        const auto text = readFile (manifestFile, maxManifestBytes, why);
-
-        if (! text.has_value())
-            return damaged (why);
-
-        backup.manifest = readManifest (*text);
-
-        if (! backup.manifest.has_value() || backup.manifest->model != backup.model)
-            return damaged (juce::String (manifestFileName) + " does not describe this backup");
+        problem = "This backup is damaged: " + why + ". Nothing was sent to the keyboard.";
+        return {};
     }
 
     return backup;

@@ -28,10 +28,14 @@ esac
 args+=(-DMORELTA_WERROR="${MORELTA_WERROR:-OFF}")
 
 # Kept under ~/.cache between runs; a bare machine simply starts with an empty cache.
+# Paths are taken relative to the checkout, so that another checkout of the same sources
+# finds what this one compiled.
 if command -v ccache >/dev/null 2>&1; then
     args+=(-DCMAKE_C_COMPILER_LAUNCHER=ccache -DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
     export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ccache}"
     export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-8G}"
+    export CCACHE_BASEDIR="$root"
+    export CCACHE_NOHASHDIR=1
 fi
 
 cmake -S "$root" -B "$root/$dir" -G Ninja "${args[@]}" >&2
