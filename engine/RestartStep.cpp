@@ -1,6 +1,5 @@
 #include "engine/RestartStep.h"
 
-#include "engine/DetectDeviceInfo.h"
 #include "engine/UpdateRun.h"
 
 RestartStep::~RestartStep()
@@ -23,8 +22,7 @@ void RestartStep::start()
 
     keyboardPorts.addIfNotAlreadyThere (state.port1Name);
 
-    inputsBefore = midiManager->getInputNames();
-    outputsBefore = midiManager->getOutputNames();
+    follower.startWaiting();
 
     portWatch = std::make_unique<UnopenablePortWatch> (
         *midiManager,
@@ -71,36 +69,17 @@ void RestartStep::seekUnderOtherNames()
     if (probe != nullptr || ! wait->isPortAway())
         return;
 
-    juce::StringArray inputs, outputs;
+    const auto found = follower.seek (state.model);
+    wait->setSeveralKeyboards (follower.isAmbiguous());
 
-    for (auto& name : midiManager->getInputNames())
-        if (! inputsBefore.contains (name))
-            inputs.add (name);
-
-    for (auto& name : midiManager->getOutputNames())
-        if (! outputsBefore.contains (name))
-            outputs.add (name);
-
-    // Followed only where it is the one keyboard there: which of two is which cannot be
-    // told by names, and the firmware or the user's data must not go to the other.
-    const auto several = KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) > 1;
-    const auto found = KeyboardPortNames::find (inputs, outputs, state.model);
-    wait->setSeveralKeyboards (several);
-
-    if (! found.has_value() || several)
+    if (! found.has_value())
         return;
 
     note ("the keyboard is back as \"" + found->port1 + "\"");
-    inputsBefore.addArray (inputs);
-    outputsBefore.addArray (outputs);
-    awayPort = state.port1Name;
-    state.port1Name = found->port1;
-    keyboardPorts.add (found->port1);
+    awayPort = std::exchange (state.port1Name, found->port1);
     state.port3Name = found->port3;
-    followedPorts = found->inputs;
-    followedPorts.addIfNotAlreadyThere (found->port1);
-    ApplicationEngine::DetectDeviceInfo::openPorts (*midiManager, *found);
-
+    keyboardPorts.add (found->port1);
+    followed = true;
     wait->portCameBack();
     confirm();
 }
@@ -128,13 +107,11 @@ void RestartStep::answered (double version)
 
     // Found under other names and running other firmware, it is another keyboard: this
     // one is still away, and nothing more goes to that one.
-    if (! confirmed && followedPorts.size() > 0)
+    if (! confirmed && std::exchange (followed, false))
     {
         keyboardPorts.removeString (state.port1Name);
         state.port1Name = awayPort;
-
-        for (auto& name : std::exchange (followedPorts, {}))
-            midiManager->closePorts (name);
+        follower.letGo();
 
         wait->portWentAway();
         later ([this]

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "engine/IdentityProbe.h"
+#include "engine/KeyboardFollower.h"
 #include "engine/RestartWaitWatch.h"
 #include "engine/UnopenablePortWatch.h"
 #include "engine/UpdateStep.h"
@@ -30,9 +31,10 @@ private:
     void confirm();
     void answered (double version);
 
-    juce::StringArray inputsBefore, outputsBefore, followedPorts;
+    KeyboardFollower follower { *midiManager };
     juce::StringArray keyboardPorts; // the names the keyboard may come back under
-    juce::String awayPort;           // the keyboard's port while it is followed under other names
+    juce::String awayPort;           // its port before it was followed under other names
+    bool followed = false;
     std::unique_ptr<RestartWaitWatch> wait;
     std::unique_ptr<UnopenablePortWatch> portWatch;
     std::unique_ptr<IdentityProbe> probe;

@@ -1,19 +1,19 @@
 #include "engine/TransferStep.h"
 
-#include "engine/DetectDeviceInfo.h"
 #include "engine/UpdateRun.h"
 
 TransferStep::TransferStep (ApplicationEngine& e, UpdateRun& r, Entry how)
     : UpdateStep (e, r)
     , entry (how)
     , inUpdateMode (how == Entry::alreadyThere)
+    , follower (*midiManager)
 {
 }
 
 TransferStep::~TransferStep()
 {
     // The senders end their threads as they go.
-    senders.clear();
+    senders = {};
     probe.reset();
     wait.reset();
     portWatch.reset();
@@ -74,8 +74,7 @@ void TransferStep::enterUpdateMode()
     const auto message = DeviceMessages::buildEnterUpdateMode (engine.getModelCode());
     ++entriesSent;
     phase = Phase::entering;
-    inputsBeforeEntry = midiManager->getInputNames();
-    outputsBeforeEntry = midiManager->getOutputNames();
+    follower.startWaiting();
 
     // A try again that found the keyboard running its firmware shows the erase now.
     if (state.status != EngineStatus::erasingFirmware)
@@ -125,9 +124,7 @@ void TransferStep::firmwareAnswered()
         followed = false;
         inUpdateMode = entry == Entry::alreadyThere;
         state.port1Name = std::exchange (run.ownPort, {});
-
-        for (auto& name : std::exchange (followedPorts, {}))
-            midiManager->closePorts (name);
+        follower.letGo();
 
         if (wait != nullptr)
             wait->portWentAway();
@@ -150,29 +147,11 @@ void TransferStep::seekUnderOtherNames()
     if ((phase != Phase::entering && phase != Phase::waitingForPort) || followed)
         return;
 
-    if (midiManager->isMidiOutputAvailable (state.port1Name))
-    {
-        wait->setSeveralKeyboards (false);
-        return;
-    }
+    const auto away = ! midiManager->isMidiOutputAvailable (state.port1Name);
+    const auto found = away ? follower.seek (state.model) : std::nullopt;
+    wait->setSeveralKeyboards (away && follower.isAmbiguous());
 
-    juce::StringArray inputs, outputs;
-
-    for (auto& name : midiManager->getInputNames())
-        if (! inputsBeforeEntry.contains (name))
-            inputs.add (name);
-
-    for (auto& name : midiManager->getOutputNames())
-        if (! outputsBeforeEntry.contains (name))
-            outputs.add (name);
-
-    // Followed only where it is the one keyboard there: which of two is which cannot be
-    // told by names, and the firmware or the user's data must not go to the other.
-    const auto several = KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) > 1;
-    const auto found = KeyboardPortNames::find (inputs, outputs, state.model);
-    wait->setSeveralKeyboards (several);
-
-    if (! found.has_value() || several)
+    if (! found.has_value())
         return;
 
     // Followed, and asked like any keyboard that comes back: its own names are kept for
@@ -182,13 +161,6 @@ void TransferStep::seekUnderOtherNames()
     state.port1Name = found->port1;
     followed = true;
     inUpdateMode = false;
-    inputsBeforeEntry.addArray (inputs);
-    outputsBeforeEntry.addArray (outputs);
-    followedPorts = found->inputs;
-    followedPorts.addIfNotAlreadyThere (found->port1);
-
-    ApplicationEngine::DetectDeviceInfo::openPorts (*midiManager, *found);
-
     wait->portCameBack();
     waitForPort();
 }
@@ -197,16 +169,14 @@ void TransferStep::sendImages()
 {
     phase = Phase::sending;
     wait.reset();
-    images = FirmwareUpdate::makeImages (state.port1Name);
-    totalBlocks = 0;
+    const auto images = FirmwareUpdate::makeImages (state.port1Name);
+    appBlocks = images[FirmwareUpdate::app]->getBlockCount();
+    totalBlocks = appBlocks + images[FirmwareUpdate::assets]->getBlockCount();
 
-    for (auto* image : images)
-    {
-        senders.add (new FirmwareSysexSender (image, midiManager, this));
-        totalBlocks += image->getBlockCount();
-    }
+    for (int image = 0; image < FirmwareUpdate::numImages; ++image)
+        senders[(size_t) image] = new FirmwareSysexSender (images[image], midiManager, this);
 
-    if (! senders[current]->start())
+    if (! senders[(size_t) current]->start())
         fail (EngineError::deviceUnavailable);
 }
 
@@ -248,7 +218,7 @@ void TransferStep::outputsGone (const juce::StringArray& names)
     // The keyboard restarts as soon as it has the assets image's last block, and the poll
     // may tell of it before that sender's own news: the restart, not a loss. Lost at any
     // other point, even between the images, the keyboard lacks firmware it was sent.
-    if (! (current == FirmwareUpdate::assets && senders[current]->hasReachedTheLastBlock()))
+    if (! (current == FirmwareUpdate::assets && senders[(size_t) current]->hasReachedTheLastBlock()))
         fail (EngineError::deviceUnavailable);
 }
 
@@ -267,17 +237,17 @@ void TransferStep::outputsBack (const juce::StringArray& names)
 void TransferStep::progress (FirmwareSysexSender*, double)
 {
     // One progress over both images: once the app image is through, it counts in full.
-    auto sent = senders[current]->getBlocksSent();
+    auto sent = senders[(size_t) current]->getBlocksSent();
 
     if (current == FirmwareUpdate::assets)
-        sent += images[FirmwareUpdate::app]->getBlockCount();
+        sent += appBlocks;
 
     engine.setStatus (state.status, (double) sent / (double) totalBlocks);
 }
 
 void TransferStep::status (FirmwareSysexSender* sender, FirmwareSysexSender::Status news)
 {
-    const auto image = senders.indexOf (sender);
+    const auto image = sender == senders[FirmwareUpdate::app].get() ? FirmwareUpdate::app : FirmwareUpdate::assets;
 
     switch (news)
     {
@@ -288,7 +258,7 @@ void TransferStep::status (FirmwareSysexSender* sender, FirmwareSysexSender::Sta
         case FirmwareSysexSender::Status::completed:
             if (image == FirmwareUpdate::assets)
                 done();
-            else if (! senders[current = FirmwareUpdate::assets]->start())
+            else if (! senders[(size_t) (current = FirmwareUpdate::assets)]->start())
                 fail (EngineError::deviceUnavailable);
 
             break;

@@ -2,6 +2,7 @@
 
 #include "engine/FirmwareSysexSender.h"
 #include "engine/IdentityProbe.h"
+#include "engine/KeyboardFollower.h"
 #include "engine/RestartWaitWatch.h"
 #include "engine/UnopenablePortWatch.h"
 #include "engine/UpdateStep.h"
@@ -72,12 +73,11 @@ private:
     bool inUpdateMode;
     bool followed = false; // the keyboard is followed under other names
     int entriesSent = 0;
-    juce::StringArray inputsBeforeEntry, outputsBeforeEntry, followedPorts;
+    KeyboardFollower follower;
     std::unique_ptr<RestartWaitWatch> wait;
     std::unique_ptr<UnopenablePortWatch> portWatch;
     std::unique_ptr<IdentityProbe> probe;
-    juce::ReferenceCountedArray<FirmwareUpdate> images;
-    juce::ReferenceCountedArray<FirmwareSysexSender> senders;
+    std::array<FirmwareSysexSender::Ptr, FirmwareUpdate::numImages> senders;
     int current = FirmwareUpdate::app;
-    juce::uint32 totalBlocks = 0;
+    juce::uint32 appBlocks = 0, totalBlocks = 0;
 };

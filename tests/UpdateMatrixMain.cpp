@@ -347,10 +347,7 @@ int run (const std::vector<Case>& cases, int jobs)
 
 int main (int argc, char** argv)
 {
-    juce::StringArray args;
-
-    for (int i = 1; i < argc; ++i)
-        args.add (argv[i]);
+    const juce::StringArray args (argv + 1, argc - 1);
 
     if (args.contains ("--help"))
     {

@@ -1,6 +1,7 @@
 // The sending threads as Windows schedules them: their priorities and their pauses.
 
 #include "../TestHelpers.h"
+#include "engine/FirmwareSysexSender.h"
 #include "engine/SendSysexMessagesWithTimer.h"
 #include "engine/ThreadPause.h"
 #include "platform/HighResolutionWaitableTimer.h"
