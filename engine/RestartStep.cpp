@@ -75,11 +75,12 @@ void RestartStep::seekUnderOtherNames()
     if (! found.has_value())
         return;
 
+    // Back under names it had, it is the keyboard; under others it may be another.
     note ("the keyboard is back as \"" + found->port1 + "\"");
+    followed = ! keyboardPorts.contains (found->port1);
     awayPort = std::exchange (state.port1Name, found->port1);
     state.port3Name = found->port3;
-    keyboardPorts.add (found->port1);
-    followed = true;
+    keyboardPorts.addIfNotAlreadyThere (found->port1);
     wait->portCameBack();
     confirm();
 }
