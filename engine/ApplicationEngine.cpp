@@ -328,7 +328,7 @@ juce::String ApplicationEngine::checkBackupRestore (const BackupFolder& backup) 
     if (KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) > 1)
         return "More than one MORELTA keyboard is connected. Connect only the keyboard the backup is for. Nothing was sent to the keyboard.";
 
-    const auto connected = state->port1Name.isNotEmpty() && midiManager->getNumOpenOutputs() > 0;
+    const auto connected = state->port1Name.isNotEmpty() && midiManager->isMidiOutputOpen (state->port1Name);
     return RestorePlan::checkBackupFits (backup, connected ? state->model : (int) HardwareModel::unknown, state->version);
 }
 

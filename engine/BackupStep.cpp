@@ -42,6 +42,10 @@ void BackupStep::start()
 
 void BackupStep::globalReceived (const EngineState::Message& reply)
 {
+    // Replies after the last one needed belong to no step any more.
+    if ((int) idsReceived.size() == DeviceMessages::numGlobals)
+        return;
+
     if (std::find (idsReceived.begin(), idsReceived.end(), reply[8]) == idsReceived.end())
     {
         idsReceived.push_back (reply[8]);

@@ -29,7 +29,8 @@ std::optional<KeyboardPortNames::Keyboard> KeyboardFollower::seek (int model)
     ambiguous = KeyboardPortNames::countKeyboards (allOutputs) > 1;
     const auto found = KeyboardPortNames::find (inputs, outputs, model);
 
-    if (ambiguous || ! found.has_value())
+    // Its inputs may be listed a moment before its outputs: only a first port listed now.
+    if (ambiguous || ! found.has_value() || ! allOutputs.contains (found->port1))
         return {};
 
     // Taken once: should it be another keyboard after all, it is not taken again.

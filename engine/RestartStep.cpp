@@ -17,6 +17,11 @@ void RestartStep::start()
     // names the firmware went to.
     keyboardPorts.add (state.port1Name);
 
+    // Its own names are known where the update found it in its firmware, or followed it
+    // from there: it is awaited under them alone, so that no other keyboard plugged in
+    // meanwhile is taken for it. Otherwise it is sought.
+    mayFollow = run.ownPort.isEmpty() && engine.getRunKind() != RunKind::normal;
+
     if (run.ownPort.isNotEmpty())
         state.port1Name = std::exchange (run.ownPort, {});
 
@@ -66,7 +71,7 @@ bool RestartStep::isKeyboards (const juce::StringArray& names) const
 
 void RestartStep::seekUnderOtherNames()
 {
-    if (probe != nullptr || ! wait->isPortAway())
+    if (! mayFollow || probe != nullptr || ! wait->isPortAway())
         return;
 
     const auto found = follower.seek (state.model);
@@ -113,10 +118,18 @@ void RestartStep::answered (double version)
         keyboardPorts.removeString (state.port1Name);
         state.port1Name = awayPort;
         follower.letGo();
-
         wait->portWentAway();
+
+        // Its own port may have come back while the other was asked.
         later ([this]
-               { probe.reset(); });
+               {
+                   probe.reset();
+
+                   if (isListed())
+                   {
+                       wait->portCameBack();
+                       confirm();
+                   } });
         return;
     }
 

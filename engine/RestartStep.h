@@ -34,7 +34,7 @@ private:
     KeyboardFollower follower { *midiManager };
     juce::StringArray keyboardPorts; // the names the keyboard may come back under
     juce::String awayPort;           // its port before it was followed under other names
-    bool followed = false;
+    bool followed = false, mayFollow = false;
     std::unique_ptr<RestartWaitWatch> wait;
     std::unique_ptr<UnopenablePortWatch> portWatch;
     std::unique_ptr<IdentityProbe> probe;

@@ -38,8 +38,11 @@ void RestoreStep::restorePresets()
 void RestoreStep::send (std::vector<EngineState::Message> messages, int pauseMs, std::function<void()> then)
 {
     sender = nullptr;
+    // To the keyboard's own port only: another keyboard connected meanwhile, or one whose
+    // ports were open once, must not get this user's data.
     sender = new ApplicationEngine::SendSysexMessagesWithTimer (
         midiManager,
+        state.port1Name,
         std::move (messages),
         pauseMs,
         ApplicationEngine::SendSysexMessagesWithTimer::Callbacks {

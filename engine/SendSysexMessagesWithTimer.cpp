@@ -4,11 +4,13 @@
 #include "platform/WorkerPriority.h"
 
 ApplicationEngine::SendSysexMessagesWithTimer::SendSysexMessagesWithTimer (MidiManager::Ptr manager,
+                                                                           juce::String port,
                                                                            std::vector<EngineState::Message> toSend,
                                                                            int pause,
                                                                            Callbacks c)
     : juce::Thread ({})
     , midiManager (std::move (manager))
+    , portName (std::move (port))
     , messages (std::move (toSend))
     , pauseMs (pause)
     , callbacks (std::move (c))
@@ -37,7 +39,9 @@ void ApplicationEngine::SendSysexMessagesWithTimer::run()
 
         // With no open output, or one that refused the message, the keyboard lacks it:
         // the restore cannot go on.
-        if (! midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (message)))
+        const auto midiMessage = DeviceMessages::toMidiMessage (message);
+
+        if (! (portName.isEmpty() ? midiManager->sendMessageToAllOutputs (midiMessage) : midiManager->sendMessageToOutput (portName, midiMessage)))
         {
             failed = true;
             triggerAsyncUpdate();

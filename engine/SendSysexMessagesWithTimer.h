@@ -20,8 +20,10 @@ public:
         std::function<void()> failed; // no open output took a message
     };
 
-    /** Copies the messages and starts sending at once. */
-    SendSysexMessagesWithTimer (MidiManager::Ptr midiManager, std::vector<EngineState::Message> messages, int pauseMs, Callbacks callbacks);
+    /** Copies the messages and starts sending them at once, to the output of this name
+        (to every open output when there is none).
+    */
+    SendSysexMessagesWithTimer (MidiManager::Ptr midiManager, juce::String portName, std::vector<EngineState::Message> messages, int pauseMs, Callbacks callbacks);
 
     /** Stops the thread and waits for it to end; nothing more is reported. */
     ~SendSysexMessagesWithTimer() override;
@@ -31,6 +33,7 @@ private:
     void handleAsyncUpdate() override;
 
     MidiManager::Ptr midiManager;
+    const juce::String portName;
     const std::vector<EngineState::Message> messages;
     const int pauseMs;
     const Callbacks callbacks;

@@ -61,9 +61,10 @@ void TransferStep::waitForPort()
 
 void TransferStep::portReady()
 {
+    // A keyboard found under other names is asked before anything is sent to it.
     if (inUpdateMode)
         sendImages();
-    else if (entry == Entry::enterUpdateMode && entriesSent == 0)
+    else if (entry == Entry::enterUpdateMode && entriesSent == 0 && ! followed)
         enterUpdateMode();
     else
         askWhatItRuns();
@@ -100,13 +101,19 @@ void TransferStep::askWhatItRuns()
             {
                 note ("\"" + state.port1Name + "\" answers as firmware " + juce::String (version, 2) + ": not a keyboard in its update mode");
                 later ([this]
-                       { firmwareAnswered(); });
+                       {
+                           // Unless its port went meanwhile, and the asking with it.
+                           if (phase == Phase::asking)
+                               firmwareAnswered(); });
             },
             [this]
             {
-                inUpdateMode = true;
                 later ([this]
                        {
+                           if (phase != Phase::asking)
+                               return;
+
+                           inUpdateMode = true;
                            probe.reset();
                            portIsReady() ? sendImages() : waitForPort(); });
             } });
@@ -126,7 +133,10 @@ void TransferStep::firmwareAnswered()
         state.port1Name = std::exchange (run.ownPort, {});
         follower.letGo();
 
-        if (wait != nullptr)
+        // Its own port may have come back while the other was asked.
+        if (portIsReady())
+            portReady();
+        else if (wait != nullptr)
             wait->portWentAway();
 
         return;
@@ -142,9 +152,12 @@ void TransferStep::firmwareAnswered()
 
 void TransferStep::seekUnderOtherNames()
 {
-    // While it is away after Enter Update Mode, or not there to start with (a try again
-    // of a keyboard that waits in its update mode under other names).
-    if ((phase != Phase::entering && phase != Phase::waitingForPort) || followed)
+    // While it is away after Enter Update Mode, or, for a try again or an emergency
+    // update, not there to start with: it may wait in its update mode under other names.
+    // A normal update enters it from the names it was found under, or not at all.
+    const auto seeking = phase == Phase::entering || (phase == Phase::waitingForPort && entry != Entry::enterUpdateMode);
+
+    if (! seeking || followed)
         return;
 
     const auto away = ! midiManager->isMidiOutputAvailable (state.port1Name);
@@ -162,7 +175,10 @@ void TransferStep::seekUnderOtherNames()
     followed = true;
     inUpdateMode = false;
     wait->portCameBack();
-    waitForPort();
+
+    // Not from inside the wait's own tick, which the new wait replaces.
+    later ([this]
+           { waitForPort(); });
 }
 
 void TransferStep::sendImages()

@@ -580,6 +580,30 @@ TEST (Restore, AMessageThePortRefusesOrAPresetMissingEndsItWithNothingMoreSent)
     }
 }
 
+TEST (Restore, TheUsersDataGoesToTheKeyboardAloneWhateverElseIsOpen)
+{
+    // Another device's output open beside the keyboard's, as a port opened once and
+    // opened again by the port manager when it came back.
+    Rig rig (keyboardSettings (49));
+    std::atomic<int> toOther { 0 };
+    rig.ports->addOutputPort ("ANOTHER DEVICE", [&] (const juce::MidiMessage&)
+                              { ++toOther; });
+    rig.manager->openMidiOutput ("ANOTHER DEVICE");
+
+    BackupFolder backup;
+    backup.model = HardwareModel::morelta49;
+    backup.globals.assign (14, { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x05, 0x12, 1, 2, 3, 4, 0xF7 });
+    backup.presets.assign (32, { *DeviceMessages::buildPresetSelect (0x2E, 0) });
+    backup.manifest = BackupFolder::Manifest { HardwareModel::morelta49, 1.16, juce::Time::getCurrentTime(), "1.0.10" };
+    ASSERT_EQ (rig.engine->beginBackupRestore (backup), "");
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return ! rig.engine->isBusy(); }));
+    EXPECT_TRUE (rig.listener.errors.empty());
+    EXPECT_EQ (rig.sentToKeyboard.load(), 14 + 32);
+    EXPECT_EQ (toOther.load(), 0);
+}
+
 TEST (Restore, TheOldFirmwareAdaptationMovesPresetsSixToTwentyNineUpTwoPlaces)
 {
     Rig rig (keyboardSettings (49, 1.15));

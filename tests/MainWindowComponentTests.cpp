@@ -455,6 +455,7 @@ TEST_F (MainWindowComponentTest, AWaitThatGoesOnTooLongSaysWhatToDoBelowItsStep)
                                          "If nothing happens within a minute, close the updater (the keyboard still runs its old firmware, with your settings and presets), "
                                          "unplug the keyboard, plug it in again and start the update again.";
     const juce::String notBack = "The keyboard has not come back yet. The update goes on as soon as it does. Check its USB cable, or unplug the keyboard and plug it in again.";
+    const juce::String severalKeyboards = "Another MORELTA keyboard is connected, and the keyboard being updated cannot be told from it. Disconnect the other keyboard: the update goes on as soon as it is gone.";
 
     w().emergencyModeChanged (false);
     const auto notice = statusText();
@@ -475,6 +476,8 @@ TEST_F (MainWindowComponentTest, AWaitThatGoesOnTooLongSaysWhatToDoBelowItsStep)
     w().statusChanged (EngineStatus::waitingForReboot);
     w().waitNoticeChanged (WaitNotice::notBack);
     EXPECT_EQ (statusText(), "Status: Waiting for device to reboot.\n\n" + notBack);
+    w().waitNoticeChanged (WaitNotice::severalKeyboards);
+    EXPECT_EQ (statusText(), "Status: Waiting for device to reboot.\n\n" + severalKeyboards);
     w().statusChanged (EngineStatus::restoringGlobals);
     EXPECT_EQ (statusText(), "Status: Restoring Global Data");
 }

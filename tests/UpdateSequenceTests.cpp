@@ -321,6 +321,33 @@ TEST (UpdateSequence, AWaitForAKeyboardPortThatIsListedButWillNotOpenEndsAsUnava
     }
 }
 
+TEST (UpdateSequence, AnEnterUpdateModeThePortRefusesEndsTheUpdateWithNoBlockSent)
+{
+    // Without it the keyboard never restarts, and the update would wait for ever.
+    Updater updater (keyboard (49, 1.16));
+    std::atomic<int> blocks { 0 };
+    updater.ports->setTrafficObserver ([&] (const VirtualMidiPortSystem::TrafficRecord& r)
+                                       {
+                                           if (r.toDevice && r.message.getRawDataSize() == FirmwareUpdate::blockSize)
+                                               ++blocks; });
+    updater.log.onStatus = [&] (int s)
+    {
+        if (s == EngineStatus::erasingFirmware)
+            updater.ports->setSendFailures (updater.keyboard->getModelName(), 1);
+    };
+
+    ASSERT_TRUE (updater.start());
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return updater.finished(); },
+                                  test::updateTimeoutMs));
+    test::pumpFor (100);
+
+    EXPECT_EQ (updater.log.errors, std::vector<int> { EngineError::deviceUnavailable });
+    EXPECT_FALSE (updater.keyboard->getLog().contains ("update mode"));
+    EXPECT_EQ (blocks.load(), 0);
+    updater.ports->setTrafficObserver (nullptr);
+}
+
 namespace
 {
 #if JUCE_WINDOWS

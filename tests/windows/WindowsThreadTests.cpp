@@ -46,7 +46,7 @@ TEST (WindowsThreads, TheFirmwareSenderSendsAtHighestAndTheRestoreAboveNormal)
 
     {
         const std::vector<EngineState::Message> messages (5, { 0xF0, 0x47, 0x00, 0x2E, 0xF7 });
-        ApplicationEngine::SendSysexMessagesWithTimer::Ptr restore = new ApplicationEngine::SendSysexMessagesWithTimer (manager, messages, 2, { [] (double) {}, [] {}, [] {} });
+        ApplicationEngine::SendSysexMessagesWithTimer::Ptr restore = new ApplicationEngine::SendSysexMessagesWithTimer (manager, {}, messages, 2, { [] (double) {}, [] {}, [] {} });
         ASSERT_TRUE (test::pumpUntil ([&]
                                       { return priorities.size() == 5; }));
     }
