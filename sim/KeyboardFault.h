@@ -22,7 +22,8 @@
       bounce=800@update-mode       told to enter its update mode, its ports go and come
                                    back 0.8 s later, but it goes on running its firmware
       unseen@reboot                restarts into the new firmware without its ports going
-                                   away (too quickly for the system to notice)
+                                   away (too quickly for the system to notice), where
+                                   its update mode keeps its names
 
     A lost write, an unplug and a bounce stand for a passing loss: each fires once, so
     that the next try gets through, unless written with ",repeat".

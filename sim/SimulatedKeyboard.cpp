@@ -815,7 +815,9 @@ void SimulatedKeyboard::finishStream()
     rebooted = true;
     messagesSinceReboot = 0;
 
-    if (findFault (KeyboardFault::Kind::unseen, KeyboardFault::Point::reboot) != nullptr)
+    // Unseen only where its names stay: ports listed under other names in its update
+    // mode are the system's to list anew.
+    if (findFault (KeyboardFault::Kind::unseen, KeyboardFault::Point::reboot) != nullptr && ! settings.updateModeLayout.has_value())
     {
         log ("reboot, its ports kept");
         return;
