@@ -1,5 +1,6 @@
 #include "app/MoreltaFirmwareUpdaterApplication.h"
 
+#include "engine/HalfRestoredMark.h"
 #include "resources/EmbeddedResources.h"
 
 #if JUCE_WINDOWS
@@ -19,6 +20,8 @@ const char* const updateInProgressText = "Update in progress. Exiting the applic
 const char* const updateCompleteText = "Firmware Update Complete.";
 const char* const backupErrorText = "There was an error reading or writing to the user data backup.";
 const char* const updateAbortedText = "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support.";
+const char* const nothingSentText = "The update stopped before anything was sent to the keyboard: its firmware, settings and presets are as they were. "
+                                    "Please try the update again. If you continue to receive this error, contact Customer Support.";
 const char* const emergencyInstructionsText = "To perform an emergency update:\n1. Power MORELTA keyboard while holding ENTER + FULL LEVEL\n2. Press SHIFT when instructed on MORELTA keyboard screen.\n3. Press OK here to continue.";
 
 const char* const placeholderFirmwareText = "This updater was built with placeholder firmware, which must never reach a keyboard, so it does not update one.\n"
@@ -44,18 +47,25 @@ const char* const tryAgainSeveralKeyboardsText = "More than one MORELTA keyboard
 const char* const tryAgainOtherKeyboardText = "The keyboard connected is not of the model whose update failed, so nothing was sent to it.\n"
                                               "Connect the keyboard whose update failed, then press Try again.";
 
-// What JUCE's box reports for "Try again", its first button: the button's index on
+// What JUCE's box reports for the button offered ("Try again", "Put my settings back"), its first button: the button's index on
 // Windows; on Linux, where the native box is JUCE's own OK/Cancel window, 1 for the
 // first button and 0 for the second.
 #if JUCE_WINDOWS
-constexpr int tryAgainResult = 0;
+constexpr int offeredButtonResult = 0;
 #else
-constexpr int tryAgainResult = 1;
+constexpr int offeredButtonResult = 1;
 #endif
 const char* const offerBackupText = "The keyboard now runs the new firmware, with its factory settings and presets. A backup of your own was found:\n";
 const char* const putBackNowText = "\nPut it back into the keyboard now?";
 const char* const confirmRestoreText = "Put this backup back into the keyboard? Its global settings and presets replace those on the keyboard.\n";
 const char* const restoreCompleteText = "The backup was put back into the keyboard.";
+const char* const restoreIncompleteText = "Not all of your settings and presets could be put back into the keyboard: it holds only part of them.";
+const char* const restoreCutShortText = "Putting your settings and presets back into the keyboard was cut short: it holds only part of them.";
+const char* const putBackAdviceText = "Press Put my settings back to put them back and check them as soon as the keyboard is connected.";
+const char* const putBackButtonText = "Put my settings back";
+const char* const putBackCompleteText = "Your settings and presets were put back into the keyboard.";
+const char* const putBackFirstText = "This keyboard was left holding only part of your settings and presets. They are safe in the backup folder:\n";
+const char* const putBackFirstQuestionText = "\nPut them back into the keyboard now, before anything else?";
 const char* const restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
 
 // On Windows the ports are WinMM's through our own code: JUCE's can hang a send for ever,
@@ -191,7 +201,7 @@ void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
         return;
 
     const auto kind = engine->getRunKind();
-    endUpdate (kind == RunKind::backupRestore ? restoreCompleteText : updateCompleteText);
+    endUpdate (kind == RunKind::backupRestore ? restoreCompleteText : (kind == RunKind::putBack ? putBackCompleteText : updateCompleteText));
 
     // Asked once the engine is idle again, after this notification.
     if (isEmergency (kind))
@@ -203,6 +213,20 @@ void MoreltaFirmwareUpdaterApplication::statusChanged (int status)
 
 void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
 {
+    // Cut short in the restore or its check: the data is still here, and where it is on
+    // disk is said.
+    if (engine->canPutBack())
+    {
+        juce::String text (error == EngineError::restoreIncomplete ? restoreIncompleteText : restoreCutShortText);
+        text << (engine->getErrorDetail().isNotEmpty() ? " " + engine->getErrorDetail() : juce::String());
+
+        if (const auto folder = engine->getPutBackFolder(); folder.isNotEmpty())
+            text << " " << backupIsSafeText << folder;
+
+        endUpdate (text + "\n" + putBackAdviceText, Offer::putBack);
+        return;
+    }
+
     if (engine->getRunKind() == RunKind::backupRestore)
     {
         endUpdate (restoreAbortedText);
@@ -211,7 +235,7 @@ void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
 
     if (engine->canTryAgain())
     {
-        endUpdate (tryAgainAlertText (error), true);
+        endUpdate (tryAgainAlertText (error), Offer::tryAgain);
         return;
     }
 
@@ -220,6 +244,14 @@ void MoreltaFirmwareUpdaterApplication::errorOccurred (int error)
         const auto folder = engine->getLastBackupFolder();
         endUpdate (folder.isEmpty() ? juce::String (notConfirmedText) + "\n" + emergencyUpdateNextText
                                     : juce::String (notConfirmedText) + " " + backupIsSafeText + folder + "\n" + emergencyUpdateNextText + " " + offerAfterEmergencyText);
+        return;
+    }
+
+    // The backup could not be read: the part that failed is named, and the keyboard was
+    // left alone.
+    if (error == EngineError::globalsTimeout || error == EngineError::presetTimeout)
+    {
+        endUpdate ((engine->getErrorDetail() + " " + nothingSentText).trim());
         return;
     }
 
@@ -336,11 +368,31 @@ void MoreltaFirmwareUpdaterApplication::performUpdate()
             break;
     }
 
+    if (! emergencyMode && offerPutBackFirst())
+        return;
+
     if (emergencyMode && ! askOkCancel (emergencyInstructionsText))
         return;
 
     // Checks again: the instructions ran a message loop.
     engine->beginUpdate();
+}
+
+bool MoreltaFirmwareUpdaterApplication::offerPutBackFirst()
+{
+    // A backup of a keyboard left half-restored would be of the wrong data: the keyboard
+    // gets the data it was left without first, if the user wants.
+    const auto marked = HalfRestoredMark::findNewest (engine->getUserDataFolder(), engine->getState().model);
+
+    if (! marked.has_value() || ! askOkCancel (putBackFirstText + marked->folder.getFullPathName() + putBackFirstQuestionText))
+        return false;
+
+    if (engine->canPutBack() && engine->getPutBackFolder() == marked->folder.getFullPathName())
+        engine->putBack();
+    else if (auto problem = engine->beginBackupRestore (*marked); problem.isNotEmpty())
+        showWarning (problem);
+
+    return true;
 }
 
 void MoreltaFirmwareUpdaterApplication::restoreDroppedFolder()
@@ -359,7 +411,14 @@ void MoreltaFirmwareUpdaterApplication::offerNewestBackup()
     if (engine->isBusy())
         return;
 
-    if (const auto backup = BackupFolder::findNewest (engine->getUserDataFolder(), engine->getState().model))
+    // A backup whose keyboard was left half-restored holds the user's own data; those made
+    // after it, of the half-restored keyboard, do not.
+    auto backup = HalfRestoredMark::findNewest (engine->getUserDataFolder(), engine->getState().model);
+
+    if (! backup.has_value())
+        backup = BackupFolder::findNewest (engine->getUserDataFolder(), engine->getState().model);
+
+    if (backup.has_value())
         restoreBackup (*backup, offerBackupText + backup->folder.getFullPathName() + putBackNowText);
 }
 
@@ -380,10 +439,12 @@ void MoreltaFirmwareUpdaterApplication::restoreBackup (const BackupFolder& backu
         showWarning (problem);
 }
 
-void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText, bool offeringTryAgain)
+void MoreltaFirmwareUpdaterApplication::endUpdate (const juce::String& alertText, Offer offer)
 {
-    if (offeringTryAgain)
+    if (offer == Offer::tryAgain)
         offerTryAgain (alertText);
+    else if (offer == Offer::putBack)
+        offerPutBack (alertText);
     else
         showWarning (alertText);
 
@@ -403,17 +464,29 @@ void MoreltaFirmwareUpdaterApplication::showWarning (const juce::String& text)
 
 void MoreltaFirmwareUpdaterApplication::offerTryAgain (const juce::String& text)
 {
+    offer (text, tryAgainButtonText, [this]
+           { tryAgain(); });
+}
+
+void MoreltaFirmwareUpdaterApplication::offerPutBack (const juce::String& text)
+{
+    offer (text, putBackButtonText, [this]
+           { engine->putBack(); });
+}
+
+void MoreltaFirmwareUpdaterApplication::offer (const juce::String& text, const juce::String& button, std::function<void()> action)
+{
     const auto options = juce::MessageBoxOptions()
                              .withIconType (juce::MessageBoxIconType::WarningIcon)
                              .withTitle (alertTitle)
                              .withMessage (text)
-                             .withButton (tryAgainButtonText)
+                             .withButton (button)
                              .withButton ("OK");
 
-    juce::NativeMessageBox::showAsync (options, [weakThis = juce::WeakReference<MoreltaFirmwareUpdaterApplication> (this)] (int button)
+    juce::NativeMessageBox::showAsync (options, [weakThis = juce::WeakReference<MoreltaFirmwareUpdaterApplication> (this), action = std::move (action)] (int result)
                                        {
-                                           if (weakThis != nullptr && button == tryAgainResult)
-                                               weakThis->tryAgain(); });
+                                           if (weakThis != nullptr && result == offeredButtonResult)
+                                               action(); });
 }
 
 void MoreltaFirmwareUpdaterApplication::quitApplication()

@@ -91,13 +91,27 @@ protected:
     */
     virtual void offerTryAgain (const juce::String& text);
 
+    /** The same with "Put my settings back", which asks the engine to put back the data
+        of the restore cut short.
+    */
+    virtual void offerPutBack (const juce::String& text);
+
     /** Sends the failed update's firmware again, as the user asked, or says why not. */
     void tryAgain();
 
     virtual void quitApplication();
 
 private:
-    void endUpdate (const juce::String& alertText, bool offeringTryAgain = false);
+    enum class Offer
+    {
+        nothing,
+        tryAgain,
+        putBack
+    };
+
+    void endUpdate (const juce::String& alertText, Offer offer = Offer::nothing);
+    void offer (const juce::String& text, const juce::String& button, std::function<void()> action);
+    bool offerPutBackFirst();
     juce::String tryAgainAlertText (int error) const;
     void performUpdate();
     void restoreDroppedFolder();

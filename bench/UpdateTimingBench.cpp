@@ -1,10 +1,14 @@
-// Times one whole normal update against the default simulated keyboard, step by step,
-// against the floor the pauses of the protocol set (9,500 firmware blocks x 1 ms, 14
-// global requests x 1 ms, 14 restored globals x 2 ms, 12,352 restored preset messages x
-// 3 ms) plus the keyboard's own restart delays; and reports the peak resident memory.
+// Times one whole normal update against the simulated keyboard (timing profile "fast",
+// the default, or "realistic" as the first argument), step by step, against the floor the
+// pauses of the protocol set (9,500 firmware blocks x 1 ms, 14 global requests x 1 ms
+// for the backup and again for the check of the restore, 14 restored globals x 2 ms,
+// 12,352 restored preset messages x 3 ms, and the quiet time after each of the 33 reads
+// of the backup and of the check) plus the keyboard's own restart delays; and reports
+// the peak resident memory.
 
 #include "BenchSupport.h"
 #include "engine/ApplicationEngine.h"
+#include "engine/ReplyCollector.h"
 #include "sim/SimulatedKeyboard.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -14,8 +18,6 @@
 
 namespace
 {
-const char* const statusNames[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
-
 struct StepTimes final : public ApplicationEngine::Listener
 {
     void statusChanged (int s) override
@@ -35,13 +37,22 @@ struct StepTimes final : public ApplicationEngine::Listener
 };
 } // namespace
 
-int main()
+int main (int argc, char* argv[])
 {
     const juce::ScopedJuceInitialiser_GUI juceInitialiser;
     const juce::TemporaryFile userData;
 
     VirtualMidiPortSystem::Ptr ports = new VirtualMidiPortSystem();
     SimulatedKeyboard::Settings settings;
+    const auto profile = SimulatedKeyboard::Timing::named (argc > 1 ? argv[1] : "fast");
+
+    if (! profile.has_value())
+    {
+        std::cerr << "usage: morelta_bench_update [fast|realistic]\n";
+        return 2;
+    }
+
+    settings.timing = *profile;
     auto keyboard = std::make_unique<SimulatedKeyboard> (ports, settings);
     MidiManager::Ptr manager = new MidiManager (ports);
     ApplicationEngine::Ptr engine = new ApplicationEngine (manager);
@@ -68,15 +79,16 @@ int main()
     }
 
     const auto total = times.entered[EngineStatus::completed] - started;
-    const auto floor = 9500 * 1.0 + 14 * 1.0 + 14 * 2.0 + 12352 * 3.0 + settings.timing.updateModeEntryMs + settings.timing.rebootMs;
+    const auto reads = 1 + DeviceMessages::numPresets;
+    const auto floor = 9500 * 1.0 + 2 * 14 * 1.0 + 14 * 2.0 + 12352 * 3.0 + 2 * reads * ReplyCollector::quietMs + settings.timing.updateModeEntryMs + settings.timing.rebootMs;
 
     std::cout << "whole update: " << juce::String (total / 1000.0, 2) << " s against a floor of " << juce::String (floor / 1000.0, 2)
               << " s: " << juce::String (total / floor, 4) << " x\n";
 
-    const int steps[] = { 1, 2, 4, 5, 6, 7, 8, 9, 10 };
+    const int steps[] = { 1, 2, 4, 5, 6, 7, 8, 9, 11, 10 };
 
     for (size_t i = 0; i + 1 < std::size (steps); ++i)
-        std::cout << "  " << statusNames[steps[i]] << ": " << juce::String ((times.entered[steps[i + 1]] - times.entered[steps[i]]) / 1000.0, 3) << " s\n";
+        std::cout << "  " << EngineStatus::nameOf (steps[i]) << ": " << juce::String ((times.entered[steps[i + 1]] - times.entered[steps[i]]) / 1000.0, 3) << " s\n";
 
     rusage usage {};
     getrusage (RUSAGE_SELF, &usage);

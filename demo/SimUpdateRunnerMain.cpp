@@ -38,6 +38,8 @@ const char* const usage = R"(usage: morelta-sim-update [options]
   --trace FILE              write the keyboard's traffic as JSON Lines
   --restore-backup DIR      put this backup folder back into the keyboard instead of updating it
   --try-again N             answer "Try again" to a failed update up to N times (0)
+  --put-back N              answer "Put my settings back" to a restore cut short up to N
+                            times (0)
   --wait-bounds E,S,R       milliseconds before a wait explains itself: for the update mode,
                             the silent restart, the port's return (15000,30000,60000)
   --timeout SECONDS         give up after this long (1800)
@@ -84,6 +86,7 @@ struct Options
     juce::File dataDir, backupToRestore;
     int timeoutSeconds = 1800;
     int tryAgain = 0;
+    int putBack = 0;
     RestartWaitWatch::Bounds waitBounds;
     juce::String expectedError;
     int expectedWait = -1, secondKeyboardAt = -1;
@@ -137,6 +140,8 @@ std::optional<Options> parse (const juce::StringArray& args, juce::String& probl
             o.timeoutSeconds = value.getIntValue();
         else if (a == "--try-again" && takesValue() && value.containsOnly ("0123456789"))
             o.tryAgain = value.getIntValue();
+        else if (a == "--put-back" && takesValue() && value.containsOnly ("0123456789"))
+            o.putBack = value.getIntValue();
         else if (a == "--wait-bounds" && takesValue() && value.containsOnly ("0123456789,")
                  && juce::StringArray::fromTokens (value, ",", {}).size() == 3)
         {
@@ -285,8 +290,9 @@ juce::String checkNothingForbidden (const SimulatedKeyboard& keyboard, const Sim
 {
     const auto endedIn = reporter.error >= 0 ? reporter.statusAtError : reporter.status;
 
-    // A restore cut short leaves part of the data it was putting back.
-    if (endedIn == EngineStatus::restoringGlobals || endedIn == EngineStatus::restoringPresets)
+    // A restore cut short, or one whose check found the keyboard without all of it, leaves
+    // part of the data it was putting back.
+    if (endedIn == EngineStatus::restoringGlobals || endedIn == EngineStatus::restoringPresets || endedIn == EngineStatus::checkingRestore)
         return {};
 
     // Failed in the backup: the keyboard runs its own firmware, with its own data.
@@ -446,8 +452,9 @@ int main (int argc, char** argv)
         return fail ("the updater refused to start the update");
     }
 
-    // As the user would: "Try again" in the alert, up to so many times.
-    auto triesLeft = options->tryAgain;
+    // As the user would: "Try again" or "Put my settings back" in the alert, up to so many
+    // times.
+    auto triesLeft = options->tryAgain, putBacksLeft = options->putBack;
 
     const auto ended = runUntil ([&]
                                  {
@@ -469,6 +476,15 @@ int main (int argc, char** argv)
                                              reporter.error = -1;
                                      }
 
+                                     // It starts once the keyboard is there: until then the update has not ended.
+                                     if (reporter.error >= 0 && putBacksLeft > 0 && engine->canPutBack())
+                                     {
+                                         --putBacksLeft;
+                                         std::cout << juce::String (reporter.seconds(), 3) << " s  put my settings back" << std::endl;
+                                         engine->putBack();
+                                         reporter.error = -1;
+                                     }
+
                                      const auto waiting = options->expectedWait >= 0 && reporter.notice == options->expectedWait;
                                      return waiting || reporter.error >= 0 || (reporter.completed && ! engine->isBusy()); },
                                  options->timeoutSeconds);
@@ -487,6 +503,9 @@ int main (int argc, char** argv)
     if (keyboard != nullptr)
         if (const auto wrong = checkBackupIfWritten (juce::File (backupFolder), *keyboard, dataBefore); wrong.isNotEmpty())
             return fail ("the backup does not hold what the keyboard held: " + wrong);
+
+    if (reporter.error >= 0 && engine->getErrorDetail().isNotEmpty())
+        std::cout << "  " << engine->getErrorDetail() << std::endl;
 
     if (options->expectedWait >= 0 || options->expectedError.isNotEmpty())
     {

@@ -4,6 +4,7 @@
 #include "engine/EmergencyModeUpdater.h"
 #include "engine/ErrorUpdater.h"
 #include "engine/FirmwareVersionUpdater.h"
+#include "engine/HalfRestoredMark.h"
 #include "engine/HardwareModelUpdater.h"
 #include "engine/KeyboardPortNames.h"
 #include "engine/RestorePlan.h"
@@ -91,6 +92,7 @@ void ApplicationEngine::notifyModelAndVersion()
     JUCE_ASSERT_MESSAGE_THREAD
     queueUpdate (new HardwareModelUpdater (listeners, *state));
     queueUpdate (new FirmwareVersionUpdater (listeners, *state));
+    startPutBackIfReady();
 }
 
 void ApplicationEngine::setWaitNotice (int notice)
@@ -137,6 +139,16 @@ void ApplicationEngine::stopUpdate (int code)
 
     if (auto plan = run != nullptr ? run->planForTryAgain (*state) : std::nullopt)
         retry = Retry { isEmergency (runKind) ? RunKind::emergencyTriedAgain : RunKind::normalTriedAgain, std::move (*plan) };
+
+    // Cut short in the restore, the keyboard holds part of the user's data: it stays here
+    // to be put back, and its folder says so to every later run and offer.
+    if (auto plan = run != nullptr && code != EngineError::backupDataError ? run->planForPutBack (*state) : std::nullopt)
+    {
+        if (plan->dataFolder().isNotEmpty() && ! HalfRestoredMark::set (juce::File (plan->dataFolder())))
+            updateLog.note ("the backup folder could not be marked as not put back");
+
+        putBackPlan = std::move (*plan);
+    }
 
     const auto firmwareWentOut = run != nullptr && run->hasStartedTransfer();
     queueUpdate (new ErrorUpdater (listeners, code));
@@ -213,6 +225,32 @@ void ApplicationEngine::completeRun()
 
     finishUpdateLog ("completed");
     retry.reset();
+
+    // The keyboard holds all of the data it was given back: none is left to put back.
+    if (! isEmergency (runKind))
+    {
+        HalfRestoredMark::clear (juce::File (run->getPlan().dataFolder()));
+        putBackPlan.reset();
+    }
+}
+
+void ApplicationEngine::putBack()
+{
+    JUCE_ASSERT_MESSAGE_THREAD
+    putBackAsked = putBackPlan.has_value();
+    startPutBackIfReady();
+}
+
+void ApplicationEngine::startPutBackIfReady()
+{
+    // Into the keyboard whose data it is, alone, once its version has been read again.
+    if (! putBackAsked || ! putBackPlan.has_value() || isBusy() || state->model != putBackPlan->model || state->version <= 0.0
+        || KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) != 1 || ! midiManager->isMidiOutputOpen (state->port1Name))
+        return;
+
+    auto plan = std::move (*putBackPlan);
+    updateLog.note ("putting back the data of the restore cut short");
+    beginRun (RunKind::putBack, std::move (plan), EngineStatus::restoringGlobals, true);
 }
 
 void ApplicationEngine::handleMessage (const juce::Message& message)
@@ -286,6 +324,8 @@ void ApplicationEngine::beginRun (RunKind kind, RunPlan plan, int firstStatus, b
 {
     reset (false);
     retry.reset();
+    putBackAsked = false;
+    errorDetail.clear();
     runKind = kind;
     state->globals = std::move (plan.globals);
     state->presets = std::move (plan.presets);
@@ -345,6 +385,7 @@ juce::String ApplicationEngine::beginBackupRestore (const BackupFolder& backup)
     plan.adaptPresets = RestorePlan::needsAdaptation (backup.firmwareVersion(), state->version);
     plan.globals = backup.globals;
     plan.presets = backup.presets;
+    plan.restoredFrom = backup.folder.getFullPathName();
     beginRun (RunKind::backupRestore, std::move (plan), EngineStatus::restoringGlobals, true);
     return {};
 }

@@ -147,6 +147,20 @@ public:
     */
     Refusal tryAgain();
 
+    /** Whether the last run failed while putting the user's data back or checking it, so
+        that the keyboard holds only part of it, and that data is still here to put back.
+    */
+    bool canPutBack() const { return putBackPlan.has_value() && ! isBusy(); }
+
+    /** Puts the data of the restore cut short back once more, and checks it, as soon as
+        the keyboard it belongs to is connected alone with its version read: at once if it
+        is. Message thread.
+    */
+    void putBack();
+
+    /** The backup folder that holds the data to put back; empty when none does. */
+    juce::String getPutBackFolder() const { return putBackPlan.has_value() ? putBackPlan->dataFolder() : juce::String(); }
+
     //==============================================================================
     /** How long the waits for the keyboard go on before they explain themselves. */
     void setWaitBounds (RestartWaitWatch::Bounds bounds) { waitBounds = bounds; }
@@ -166,6 +180,12 @@ public:
     /** The folder of the last backup written whole, kept after the update ends. */
     juce::String getLastBackupFolder() const { return lastBackupFolder; }
     void setLastBackupFolder (const juce::String& folder) { lastBackupFolder = folder; }
+
+    /** What the last failed run could not do, in a sentence for the user; empty when it
+        has nothing to add to its error.
+    */
+    juce::String getErrorDetail() const { return errorDetail; }
+    void setErrorDetail (const juce::String& detail) { errorDetail = detail; }
 
     UpdateLog& getUpdateLog() noexcept { return updateLog; }
 
@@ -204,6 +224,7 @@ private:
     void completeRun();
     void beginRun (RunKind kind, RunPlan plan, int firstStatus, bool notifyFirstStatus);
     void finishUpdateLog (const juce::String& outcome);
+    void startPutBackIfReady();
     Refusal checkFirmwareMayGo() const;
 
     MidiManager::Ptr midiManager;
@@ -213,9 +234,12 @@ private:
     RunKind runKind = RunKind::none;
 
     std::optional<Retry> retry;
+    std::optional<RunPlan> putBackPlan; // the user data of a restore cut short, until put back
+    bool putBackAsked = false;
 
     juce::ListenerList<Listener> listeners;
     juce::String lastBackupFolder;
+    juce::String errorDetail;
     juce::File userDataFolder;
     UpdateLog updateLog;
     RestartWaitWatch::Bounds waitBounds;

@@ -3,33 +3,50 @@
 #include "engine/BackupFolder.h"
 #include "engine/UpdateRun.h"
 
+#include <numeric>
+
 BackupStep::~BackupStep()
 {
-    preset.reset();
-    globals.reset();
+    reader.reset();
 }
 
 void BackupStep::start()
 {
-    modelCode = engine.getModelCode();
     state.globals.clear();
     state.presets.clear();
     engine.setStatus (EngineStatus::backingUpGlobals, 0.0);
 
-    globals = std::make_unique<ApplicationEngine::RetrieveAllGlobals> (
-        midiManager,
-        modelCode,
-        ApplicationEngine::RetrieveAllGlobals::Callbacks {
-            [this] (const EngineState::Message& reply)
-            { globalReceived (reply); },
-            [this]
-            { fail (EngineError::globalsTimeout); } });
+    std::vector<int> places (DeviceMessages::numPresets);
+    std::iota (places.begin(), places.end(), 0);
 
-    if (! globals->start())
-    {
-        fail (EngineError::deviceUnavailable);
+    // The requests go to every open output, as detection found the keyboard's.
+    reader = std::make_unique<UserDataReader> (
+        midiManager,
+        juce::String(),
+        engine.getModelCode(),
+        std::move (places),
+        UserDataReader::Callbacks {
+            [this] (bool presets, double progress)
+            { engine.setStatus (presets ? EngineStatus::backingUpPresets : EngineStatus::backingUpGlobals, progress); },
+            [this] (UserDataReader::Messages globals, std::map<int, EngineState::Preset> presets)
+            {
+                state.globals = std::move (globals);
+
+                for (auto& [place, stream] : presets)
+                    state.presets.push_back (std::move (stream));
+
+                later ([this]
+                       {
+                           reader.reset();
+                           save(); }); },
+            // Nothing has been sent to the keyboard but requests: it is as it was.
+            [this] (int error, juce::String detail)
+            { fail (error, detail); },
+            [this] (juce::String text)
+            { note (text); } });
+
+    if (! reader->start())
         return;
-    }
 
     // Each update backs up into a folder of its own, made now so that the window can
     // name it while the backup runs.
@@ -40,65 +57,10 @@ void BackupStep::start()
         fail (EngineError::backupDataError);
 }
 
-void BackupStep::globalReceived (const EngineState::Message& reply)
+void BackupStep::outputsGone (const juce::StringArray& names)
 {
-    // Replies after the last one needed belong to no step any more.
-    if ((int) idsReceived.size() == DeviceMessages::numGlobals)
-        return;
-
-    if (std::find (idsReceived.begin(), idsReceived.end(), reply[8]) == idsReceived.end())
-    {
-        idsReceived.push_back (reply[8]);
-        state.globals.push_back (reply);
-    }
-
-    engine.setStatus (EngineStatus::backingUpGlobals, (double) idsReceived.size() / DeviceMessages::numGlobals);
-
-    if ((int) idsReceived.size() < DeviceMessages::numGlobals)
-        return;
-
-    globals->finish();
-    engine.setStatus (EngineStatus::backingUpPresets, 0.0);
-    later ([this]
-           {
-               globals.reset();
-               readPreset (0); });
-}
-
-void BackupStep::readPreset (int index)
-{
-    constexpr double messagesInAllPresets = DeviceMessages::numPresets * (DeviceMessages::presetDataMessages + 1);
-
-    preset.reset();
-    preset = std::make_unique<ApplicationEngine::RetrievePreset> (
-        midiManager,
-        index,
-        modelCode,
-        ApplicationEngine::RetrievePreset::Callbacks {
-            [this, index] (int messages)
-            { engine.setStatus (EngineStatus::backingUpPresets, (index * (DeviceMessages::presetDataMessages + 1) + messages) / messagesInAllPresets); },
-            [this] (EngineState::Preset stream)
-            { presetRead (std::move (stream)); },
-            [this]
-            { fail (EngineError::presetTimeout); } });
-
-    if (! preset->start())
-        fail (EngineError::deviceUnavailable);
-}
-
-void BackupStep::presetRead (EngineState::Preset stream)
-{
-    state.presets.push_back (std::move (stream));
-    const auto held = (int) state.presets.size();
-
-    if (held < DeviceMessages::numPresets)
-        later ([this, held]
-               { readPreset (held); });
-    else
-        later ([this]
-               {
-                   preset.reset();
-                   save(); });
+    if (names.contains (state.port1Name) && reader != nullptr)
+        reader->keyboardGone();
 }
 
 void BackupStep::save()

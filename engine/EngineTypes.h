@@ -15,14 +15,15 @@ enum : int
     waitingForReboot = 7,
     restoringGlobals = 8,
     restoringPresets = 9,
-    completed = 10
+    completed = 10,
+    checkingRestore = 11 // what was put back, read back from the keyboard and mended
 };
 
 /** "idle", "backingUpGlobals", ...: the names of the values, for logs and consoles. */
 inline const char* nameOf (int status)
 {
-    static const char* const names[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed" };
-    return status >= idle && status <= completed ? names[status] : "unknown";
+    static const char* const names[] = { "idle", "backingUpGlobals", "backingUpPresets", "startingEmergencyUpdate", "erasingFirmware", "sendingApp", "sendingAssets", "waitingForReboot", "restoringGlobals", "restoringPresets", "completed", "checkingRestore" };
+    return status >= idle && status <= checkingRestore ? names[status] : "unknown";
 }
 } // namespace EngineStatus
 
@@ -35,13 +36,14 @@ enum : int
     globalsTimeout = 1,
     presetTimeout = 2,
     backupDataError = 3,
-    firmwareNotConfirmed = 4 // the keyboard did not come back running the firmware sent to it
+    firmwareNotConfirmed = 4, // the keyboard did not come back running the firmware sent to it
+    restoreIncomplete = 5     // read back, the keyboard does not hold all that was put back
 };
 
 inline const char* nameOf (int error)
 {
-    static const char* const names[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError", "firmwareNotConfirmed" };
-    return error >= deviceUnavailable && error <= firmwareNotConfirmed ? names[error] : "unknown";
+    static const char* const names[] = { "deviceUnavailable", "globalsTimeout", "presetTimeout", "backupDataError", "firmwareNotConfirmed", "restoreIncomplete" };
+    return error >= deviceUnavailable && error <= restoreIncomplete ? names[error] : "unknown";
 }
 } // namespace EngineError
 
@@ -90,7 +92,8 @@ enum class RunKind
     emergency,           // firmware into a keyboard started in its update mode, restart
     normalTriedAgain,    // a failed normal update's firmware again, restart, restore
     emergencyTriedAgain, // a failed emergency update's firmware again, restart
-    backupRestore        // a backup folder put back into the keyboard
+    backupRestore,       // a backup folder put back into the keyboard
+    putBack              // the user data of a restore cut short, from memory, once more
 };
 
 /** Whether a run of this kind puts no user data back: nothing was backed up for it. */

@@ -37,6 +37,13 @@ public:
         triggerAsyncUpdate();
     }
 
+    /** Hands over at once what has been posted so far; message thread. */
+    void flush()
+    {
+        cancelPendingUpdate();
+        handleAsyncUpdate();
+    }
+
 private:
     void handleAsyncUpdate() override
     {

@@ -26,6 +26,20 @@ std::vector<EngineState::Message> RestorePlan::flatten (const std::vector<std::v
     return messages;
 }
 
+std::map<int, std::vector<EngineState::Message>> RestorePlan::byPlace (std::vector<std::vector<EngineState::Message>> presets, bool adapt)
+{
+    if (adapt)
+        adaptForOldFirmware (presets);
+
+    std::map<int, std::vector<EngineState::Message>> placed;
+
+    for (auto& stream : presets)
+        if (! stream.empty() && stream.front().size() > 12)
+            placed[stream.front()[12]] = std::move (stream);
+
+    return placed;
+}
+
 juce::String RestorePlan::checkBackupFits (const BackupFolder& backup, int keyboardModel, double keyboardVersion)
 {
     const juce::String keyboardName (HardwareModel::nameOf (keyboardModel));

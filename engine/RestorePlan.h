@@ -2,6 +2,8 @@
 
 #include "engine/BackupFolder.h"
 
+#include <map>
+
 /** What goes back into the keyboard when its user data is restored, after an update or
     from a backup folder, and whether it may.
 
@@ -23,6 +25,9 @@ public:
 
     /** The preset streams one after the other. */
     static std::vector<EngineState::Message> flatten (const std::vector<std::vector<EngineState::Message>>& presets);
+
+    /** Each preset stream by the place its Preset Select writes it to, moved first if asked. */
+    static std::map<int, std::vector<EngineState::Message>> byPlace (std::vector<std::vector<EngineState::Message>> presets, bool adapt);
 
     /** Why this backup cannot go into the connected keyboard, in words for its user;
         empty when it can.

@@ -38,20 +38,7 @@ void RestoreStep::restorePresets()
 void RestoreStep::send (std::vector<EngineState::Message> messages, int pauseMs, std::function<void()> then)
 {
     sender = nullptr;
-    // To the keyboard's own port only: another keyboard connected meanwhile, or one whose
-    // ports were open once, must not get this user's data.
-    sender = new ApplicationEngine::SendSysexMessagesWithTimer (
-        midiManager,
-        state.port1Name,
-        std::move (messages),
-        pauseMs,
-        ApplicationEngine::SendSysexMessagesWithTimer::Callbacks {
-            [this] (double progress)
-            { engine.setStatus (state.status, progress); },
-            [this, then]
-            { later (then); },
-            [this]
-            { fail (EngineError::deviceUnavailable); } });
+    sender = sendToKeyboard (std::move (messages), pauseMs, std::move (then), EngineError::deviceUnavailable);
 }
 
 void RestoreStep::outputsGone (const juce::StringArray& names)

@@ -1,18 +1,31 @@
 #include "engine/RetrieveAllGlobals.h"
 
-ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr manager, DeviceMessages::ModelCode code, Callbacks c)
+ApplicationEngine::RetrieveAllGlobals::RetrieveAllGlobals (MidiManager::Ptr manager, juce::String port, DeviceMessages::ModelCode code, Callbacks c)
     : midiManager (std::move (manager))
+    , portName (std::move (port))
     , modelCode (code)
     , callbacks (std::move (c))
-    , timeout (callbacks.timedOut)
-    , inbox ([this] (EngineState::Message& reply)
-             { callbacks.reply (reply); })
+    , collector (
+          DeviceMessages::numGlobals,
+          [code] (int place, const EngineState::Message& m)
+          { return DeviceMessages::isGlobalReply (m, code) && m[8] == DeviceMessages::globalIds[(size_t) place]; },
+          ReplyCollector::Callbacks {
+              [this] (int replies)
+              { callbacks.received (replies); },
+              [this] (ReplyCollector::Messages replies)
+              {
+                         midiManager->removeListener (this);
+                         callbacks.read (std::move (replies)); },
+              [this] (juce::String why)
+              {
+                         midiManager->removeListener (this);
+                         callbacks.spoilt (why); } })
 {
 }
 
 ApplicationEngine::RetrieveAllGlobals::~RetrieveAllGlobals()
 {
-    timeout.finish();
+    collector.finish();
     midiManager->removeListener (this);
 }
 
@@ -22,39 +35,26 @@ bool ApplicationEngine::RetrieveAllGlobals::start()
     // can reach it.
     if ((midiManager->getNumOpenOutputs() == 0 && midiManager->getNumOpenInputs() == 0) || ! modelCode.has_value())
     {
-        timeout.finish();
+        collector.finish();
         return false;
     }
 
     midiManager->addListener (this);
-    timeout.restart (replyTimeoutMs);
 
     for (auto id : DeviceMessages::globalIds)
     {
-        midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*DeviceMessages::buildGlobalRequest (modelCode, id)));
+        midiManager->sendMessage (portName, DeviceMessages::toMidiMessage (*DeviceMessages::buildGlobalRequest (modelCode, id)));
         juce::Thread::sleep (1);
     }
 
-    timeout.restart (replyTimeoutMs);
+    // From the last request: a reply heard before now is judged once this returns.
+    collector.begin (replyTimeoutMs, replyTimeoutMs);
     return true;
-}
-
-void ApplicationEngine::RetrieveAllGlobals::finish()
-{
-    timeout.finish();
-    midiManager->removeListener (this);
 }
 
 void ApplicationEngine::RetrieveAllGlobals::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
-    if (! message.isSysEx())
-        return;
-
-    // Any answer at all keeps the step alive; silence ends it.
-    timeout.restart (replyTimeoutMs);
-    auto bytes = DeviceMessages::bytesOf (message);
-    const auto& ids = DeviceMessages::globalIds;
-
-    if (DeviceMessages::isGlobalReply (bytes, modelCode) && std::find (ids.begin(), ids.end(), bytes[8]) != ids.end())
-        inbox.post (std::move (bytes));
+    // Notes and clocks are the player's; any SysEx belongs to the answer.
+    if (message.isSysEx())
+        collector.heard (DeviceMessages::bytesOf (message));
 }

@@ -1,25 +1,27 @@
 #pragma once
 
 #include "engine/ApplicationEngine.h"
-#include "engine/BackupTimeout.h"
-#include "engine/MessageThreadInbox.h"
+#include "engine/ReplyCollector.h"
 
-/** Asks the keyboard for its 14 global settings and hands each Global Reply of this
-    model over to the message thread, in the order they came.
+/** Asks the keyboard for its 14 global settings. The read is whole only when one Global
+    Reply of this model came for each, in the order asked, and nothing more followed.
 */
 class ApplicationEngine::RetrieveAllGlobals final : public MidiManager::Listener
 {
 public:
     struct Callbacks
     {
-        std::function<void (const EngineState::Message&)> reply; // on the message thread
-        std::function<void()> timedOut;                          // silence for replyTimeoutMs
+        std::function<void (int replies)> received; // after each reply in its place
+        std::function<void (std::vector<EngineState::Message> replies)> read;
+        std::function<void (juce::String why)> spoilt; // nothing more will come of this read
     };
 
     static constexpr int replyTimeoutMs = 2000;
 
-    /** Nothing is sent, and nothing heard, before start(). */
-    RetrieveAllGlobals (MidiManager::Ptr midiManager, DeviceMessages::ModelCode modelCode, Callbacks callbacks);
+    /** Nothing is sent, and nothing heard, before start(). The requests go to the output
+        of this name, or to every open output when none is given.
+    */
+    RetrieveAllGlobals (MidiManager::Ptr midiManager, juce::String portName, DeviceMessages::ModelCode modelCode, Callbacks callbacks);
 
     /** Once this returns, no reply handler of this object is running or will run. */
     ~RetrieveAllGlobals() override;
@@ -29,17 +31,14 @@ public:
     */
     bool start();
 
-    /** No more replies are wanted, and no time-out. */
-    void finish();
-
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
 
 private:
     MidiManager::Ptr midiManager;
+    const juce::String portName;
     const DeviceMessages::ModelCode modelCode;
     const Callbacks callbacks;
-    BackupTimeout timeout;
-    MessageThreadInbox<EngineState::Message> inbox;
+    ReplyCollector collector;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RetrieveAllGlobals)
 };

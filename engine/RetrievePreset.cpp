@@ -1,20 +1,30 @@
 #include "engine/RetrievePreset.h"
 
-ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, int index, DeviceMessages::ModelCode code, Callbacks c)
+ApplicationEngine::RetrievePreset::RetrievePreset (MidiManager::Ptr manager, juce::String port, int index, DeviceMessages::ModelCode code, Callbacks c)
     : midiManager (std::move (manager))
+    , portName (std::move (port))
     , modelCode (code)
     , presetIndex (index)
     , callbacks (std::move (c))
-    , timeout (callbacks.timedOut)
-    , inbox ([this] (EngineState::Message& m)
-             { append (m); })
+    , collector (
+          DeviceMessages::presetDataMessages,
+          [code] (int, const EngineState::Message& m)
+          { return DeviceMessages::isPresetData (m, code); },
+          ReplyCollector::Callbacks {
+              [this] (int messages)
+              { callbacks.received (messages + 1); },
+              [this] (ReplyCollector::Messages data)
+              { read (std::move (data)); },
+              [this] (juce::String why)
+              {
+                         midiManager->removeListener (this);
+                         callbacks.spoilt (why); } })
 {
-    stream.reserve (DeviceMessages::presetStreamMessages);
 }
 
 ApplicationEngine::RetrievePreset::~RetrievePreset()
 {
-    timeout.finish();
+    collector.finish();
     midiManager->removeListener (this);
 }
 
@@ -26,44 +36,33 @@ bool ApplicationEngine::RetrievePreset::start()
     // request can reach it.
     if (midiManager->getNumOpenOutputs() == 0 || ! select.has_value())
     {
-        timeout.finish();
+        collector.finish();
         return false;
     }
 
-    // Listening only from here: the stream opens with the Preset Select.
-    stream.push_back (*select);
     midiManager->addListener (this);
-    timeout.restart (firstReplyTimeoutMs);
-    midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*select));
-    midiManager->sendMessageToAllOutputs (DeviceMessages::toMidiMessage (*DeviceMessages::buildPresetDumpRequest (modelCode)));
+    collector.begin (firstReplyTimeoutMs, replyTimeoutMs);
+    midiManager->sendMessage (portName, DeviceMessages::toMidiMessage (*select));
+    midiManager->sendMessage (portName, DeviceMessages::toMidiMessage (*DeviceMessages::buildPresetDumpRequest (modelCode)));
     return true;
 }
 
 void ApplicationEngine::RetrievePreset::handleIncomingMidiMessage (juce::MidiInput*, const juce::MidiMessage& message)
 {
-    if (! message.isSysEx())
-        return;
-
-    // Any answer at all keeps the step alive; silence ends it.
-    timeout.restart (replyTimeoutMs);
-    auto bytes = DeviceMessages::bytesOf (message);
-
-    if (DeviceMessages::isPresetData (bytes, modelCode))
-        inbox.post (std::move (bytes));
+    // Notes and clocks are the player's; any SysEx belongs to the dump.
+    if (message.isSysEx())
+        collector.heard (DeviceMessages::bytesOf (message));
 }
 
-void ApplicationEngine::RetrievePreset::append (EngineState::Message& message)
+void ApplicationEngine::RetrievePreset::read (ReplyCollector::Messages data)
 {
-    if ((int) stream.size() > DeviceMessages::presetDataMessages)
-        return;
+    midiManager->removeListener (this);
 
-    stream.push_back (std::move (message));
-    callbacks.received ((int) stream.size());
-
-    if ((int) stream.size() == DeviceMessages::presetDataMessages + 1 && timeout.finish())
-    {
-        midiManager->removeListener (this);
-        stream.push_back (*DeviceMessages::buildPresetEnd (modelCode));
-        callbacks.read (stream);
-    }
+    // The stream opens with the Preset Select sent for it and closes with a Preset End.
+    EngineState::Preset stream;
+    stream.reserve (DeviceMessages::presetStreamMessages);
+    stream.push_back (*DeviceMessages::buildPresetSelect (modelCode, presetIndex));
+    stream.insert (stream.end(), std::make_move_iterator (data.begin()), std::make_move_iterator (data.end()));
+    stream.push_back (*DeviceMessages::buildPresetEnd (modelCode));
+    callbacks.read (std::move (stream));
 }

@@ -1,12 +1,12 @@
 #pragma once
 
 #include "engine/ApplicationEngine.h"
-#include "engine/BackupTimeout.h"
-#include "engine/MessageThreadInbox.h"
+#include "engine/ReplyCollector.h"
 
 /** Reads one preset from the keyboard: its Preset Select, the 384 Preset Data replies
-    and a Preset End make the stream that the engine keeps and later sends back. The
-    replies are put together on the message thread, in the order they came.
+    and a Preset End make the stream that the engine keeps and later sends back. The read
+    is whole only when exactly 384 Preset Data messages of this keyboard came in a row and
+    nothing more followed them.
 */
 class ApplicationEngine::RetrievePreset final : public MidiManager::Listener
 {
@@ -15,14 +15,16 @@ public:
     {
         std::function<void (int messagesInStream)> received; // after each Preset Data
         std::function<void (EngineState::Preset stream)> read;
-        std::function<void()> timedOut;
+        std::function<void (juce::String why)> spoilt; // nothing more will come of this read
     };
 
     static constexpr int firstReplyTimeoutMs = 5000;
     static constexpr int replyTimeoutMs = 2000;
 
-    /** Nothing is sent, and nothing heard, before start(). */
-    RetrievePreset (MidiManager::Ptr midiManager, int presetIndex, DeviceMessages::ModelCode modelCode, Callbacks callbacks);
+    /** Nothing is sent, and nothing heard, before start(). The requests go to the output
+        of this name, or to every open output when none is given.
+    */
+    RetrievePreset (MidiManager::Ptr midiManager, juce::String portName, int presetIndex, DeviceMessages::ModelCode modelCode, Callbacks callbacks);
 
     /** Once this returns, no reply handler of this step is running or will run. */
     ~RetrievePreset() override;
@@ -35,15 +37,14 @@ public:
     void handleIncomingMidiMessage (juce::MidiInput* source, const juce::MidiMessage& message) override;
 
 private:
-    void append (EngineState::Message& message);
+    void read (ReplyCollector::Messages data);
 
     MidiManager::Ptr midiManager;
+    const juce::String portName;
     const DeviceMessages::ModelCode modelCode;
     const int presetIndex;
     const Callbacks callbacks;
-    EngineState::Preset stream; // message thread only
-    BackupTimeout timeout;
-    MessageThreadInbox<EngineState::Message> inbox;
+    ReplyCollector collector;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (RetrievePreset)
 };

@@ -41,7 +41,7 @@ void ApplicationEngine::SendSysexMessagesWithTimer::run()
         // the restore cannot go on.
         const auto midiMessage = DeviceMessages::toMidiMessage (message);
 
-        if (! (portName.isEmpty() ? midiManager->sendMessageToAllOutputs (midiMessage) : midiManager->sendMessageToOutput (portName, midiMessage)))
+        if (! midiManager->sendMessage (portName, midiMessage))
         {
             failed = true;
             triggerAsyncUpdate();

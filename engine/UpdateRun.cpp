@@ -2,6 +2,7 @@
 
 #include "engine/BackupStep.h"
 #include "engine/RestartStep.h"
+#include "engine/RestoreCheckStep.h"
 #include "engine/RestoreStep.h"
 #include "engine/TransferStep.h"
 
@@ -19,6 +20,8 @@ int statusOnEntering (UpdateRun::Step step)
             return EngineStatus::waitingForReboot;
         case UpdateRun::Step::restore:
             return EngineStatus::restoringGlobals;
+        case UpdateRun::Step::check:
+            return EngineStatus::checkingRestore;
     }
 
     return EngineStatus::idle;
@@ -87,6 +90,19 @@ std::optional<RunPlan> UpdateRun::planForTryAgain (const EngineState& state) con
     return next;
 }
 
+std::optional<RunPlan> UpdateRun::planForPutBack (const EngineState& state) const
+{
+    const auto s = state.status;
+
+    if (s != EngineStatus::restoringGlobals && s != EngineStatus::restoringPresets && s != EngineStatus::checkingRestore)
+        return {};
+
+    auto next = plan;
+    next.globals = state.globals;
+    next.presets = state.presets;
+    return next;
+}
+
 juce::File UpdateRun::folderForLog (const juce::File& userData, int model)
 {
     if (plan.backupFolder.isNotEmpty())
@@ -109,6 +125,8 @@ std::unique_ptr<UpdateStep> UpdateRun::makeStep (Step kind)
             return std::make_unique<RestartStep> (engine, *this);
         case Step::restore:
             return std::make_unique<RestoreStep> (engine, *this);
+        case Step::check:
+            return std::make_unique<RestoreCheckStep> (engine, *this);
     }
 
     return {};

@@ -16,7 +16,8 @@ public:
         backup,   // the keyboard's global settings and presets, into memory and into files
         transfer, // the keyboard into its update mode, both images into the keyboard
         restart,  // the keyboard back with the new firmware, and saying so
-        restore   // the user's settings and presets back into the keyboard
+        restore,  // the user's settings and presets back into the keyboard
+        check     // what was put back, read back and mended until the keyboard holds it
     };
 
     /** The steps of each kind of run, in order. */
@@ -25,14 +26,15 @@ public:
         switch (kind)
         {
             case RunKind::normal:
-                return { Step::backup, Step::transfer, Step::restart, Step::restore };
+                return { Step::backup, Step::transfer, Step::restart, Step::restore, Step::check };
             case RunKind::emergency:
             case RunKind::emergencyTriedAgain:
                 return { Step::transfer, Step::restart };
             case RunKind::normalTriedAgain:
-                return { Step::transfer, Step::restart, Step::restore };
+                return { Step::transfer, Step::restart, Step::restore, Step::check };
             case RunKind::backupRestore:
-                return { Step::restore };
+            case RunKind::putBack:
+                return { Step::restore, Step::check };
             case RunKind::none:
                 break;
         }
@@ -65,6 +67,11 @@ public:
         started and before the keyboard ran the new firmware; its user data from the state.
     */
     std::optional<RunPlan> planForTryAgain (const EngineState& state) const;
+
+    /** What a put back of this run starts from, if it failed while putting the user's data
+        back or checking it: the keyboard then holds only part of it.
+    */
+    std::optional<RunPlan> planForPutBack (const EngineState& state) const;
 
     /** Where this run's update log goes: its backup folder, or for a run that made none
         a folder of its own under the model's, where each try of it goes too.

@@ -1,5 +1,7 @@
 #include "engine/UpdateStep.h"
 
+#include "engine/SendSysexMessagesWithTimer.h"
+
 UpdateStep::UpdateStep (ApplicationEngine& e, UpdateRun& r)
     : engine (e)
     , run (r)
@@ -13,11 +15,14 @@ UpdateStep::~UpdateStep()
     masterReference.clear();
 }
 
-void UpdateStep::fail (int error)
+void UpdateStep::fail (int error, const juce::String& detail)
 {
     // A step fails once; what its workers report after that belongs to a run that ends.
-    if (! std::exchange (ended, true))
-        engine.reportErrorLater (error);
+    if (std::exchange (ended, true))
+        return;
+
+    engine.setErrorDetail (detail);
+    engine.reportErrorLater (error);
 }
 
 void UpdateStep::done()
@@ -37,4 +42,23 @@ void UpdateStep::later (std::function<void()> call)
 void UpdateStep::note (const juce::String& text)
 {
     engine.getUpdateLog().note (text);
+}
+
+juce::ReferenceCountedObjectPtr<ApplicationEngine::SendSysexMessagesWithTimer> UpdateStep::sendToKeyboard (std::vector<EngineState::Message> messages,
+                                                                                                           int pauseMs,
+                                                                                                           std::function<void()> then,
+                                                                                                           int errorIfRefused)
+{
+    return new ApplicationEngine::SendSysexMessagesWithTimer (
+        midiManager,
+        state.port1Name,
+        std::move (messages),
+        pauseMs,
+        ApplicationEngine::SendSysexMessagesWithTimer::Callbacks {
+            [this] (double progress)
+            { engine.setStatus (state.status, progress); },
+            [this, then = std::move (then)]
+            { later (then); },
+            [this, errorIfRefused]
+            { fail (errorIfRefused); } });
 }

@@ -25,9 +25,9 @@ public:
 
 protected:
     /** Ends the run with this error once the current call has returned, since ending it
-        deletes this step.
+        deletes this step; the detail, if any, tells the user what could not be done.
     */
-    void fail (int error);
+    void fail (int error, const juce::String& detail = {});
 
     /** Tells the engine that this step is done; the next one starts from a step message. */
     void done();
@@ -39,6 +39,16 @@ protected:
 
     /** A note in the update's log. */
     void note (const juce::String& text);
+
+    /** Starts sending the user's data to the keyboard's own port alone (another keyboard
+        connected meanwhile, or one whose ports were open once, must not get it), showing
+        its progress in the current status; then runs this, or fails with this error when
+        no port takes a message.
+    */
+    juce::ReferenceCountedObjectPtr<ApplicationEngine::SendSysexMessagesWithTimer> sendToKeyboard (std::vector<EngineState::Message> messages,
+                                                                                                   int pauseMs,
+                                                                                                   std::function<void()> then,
+                                                                                                   int errorIfRefused);
 
     ApplicationEngine& engine;
     UpdateRun& run;

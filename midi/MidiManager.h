@@ -105,6 +105,12 @@ public:
     */
     bool sendMessageToAllOutputs (const juce::MidiMessage& message);
 
+    /** To the output of this name, or to every open output when no name is given. */
+    bool sendMessage (const juce::String& portNameOrEmpty, const juce::MidiMessage& message)
+    {
+        return portNameOrEmpty.isEmpty() ? sendMessageToAllOutputs (message) : sendMessageToOutput (portNameOrEmpty, message);
+    }
+
     /** What the port system tells the update log of its ports (see MidiPortSystem). */
     juce::StringArray describePortsForLog() { return ports->describeForLog(); }
 

@@ -12,6 +12,8 @@ const std::pair<KeyboardFault::Kind, const char*> kindNames[] = {
     { KeyboardFault::Kind::drop, "drop" },
     { KeyboardFault::Kind::bounce, "bounce" },
     { KeyboardFault::Kind::unseen, "unseen" },
+    { KeyboardFault::Kind::doubled, "double" },
+    { KeyboardFault::Kind::corrupt, "corrupt" },
 };
 
 // The number of indices each point takes.
@@ -97,6 +99,8 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
         case Kind::noReturn:
         case Kind::drop:
         case Kind::unseen:
+        case Kind::doubled:
+        case Kind::corrupt:
             if (what.contains ("="))
                 return {};
 
@@ -129,16 +133,16 @@ std::optional<KeyboardFault> KeyboardFault::parse (const juce::String& fullText)
 
     const auto isAnswer = fault.point == Point::identity || fault.point == Point::global || fault.point == Point::preset;
 
-    if ((fault.kind == Kind::malformed || fault.kind == Kind::pause) && ! isAnswer)
+    if ((fault.kind == Kind::malformed || fault.kind == Kind::pause || fault.kind == Kind::doubled) && ! isAnswer)
         return {};
 
-    if (fault.kind == Kind::drop && ! (fault.point == Point::appBlock || fault.point == Point::assetsBlock || fault.point == Point::updateMode))
+    if ((fault.kind == Kind::drop && (fault.point == Point::identity || fault.point == Point::reboot)) || (fault.kind == Kind::corrupt && fault.point != Point::restore))
         return {};
 
     if ((fault.kind == Kind::bounce && fault.point != Point::updateMode) || (fault.kind == Kind::unseen && fault.point != Point::reboot))
         return {};
 
-    if (fault.repeats && ! (fault.kind == Kind::drop || fault.kind == Kind::unplug || fault.kind == Kind::bounce))
+    if (fault.repeats && ! fault.isPassing())
         return {};
 
     return fault;

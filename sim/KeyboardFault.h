@@ -17,6 +17,11 @@
       drop@assets-block:5000       the 5001st write of the assets image is lost on the
                                    link, so the loader rejects the image
       drop@update-mode             Enter Update Mode is lost: the keyboard stays as it is
+      drop@preset:3:100            Preset Data 100 of preset 3 is lost on the way
+      double@global:5              the 6th Global Reply arrives twice
+      drop@restore:500             the 501st message put back is lost on the way
+      corrupt@restore:500,repeat   the keyboard stores the 501st message put back with a
+                                   byte changed, and so every later write to that place
       unplug=3000@assets-block:4000  unplugged there, plugged in again 3 s later (in its
                                    update mode, as firmware cut short leaves it)
       bounce=800@update-mode       told to enter its update mode, its ports go and come
@@ -25,14 +30,14 @@
                                    away (too quickly for the system to notice), where
                                    its update mode keeps its names
 
-    A lost write, an unplug and a bounce stand for a passing loss: each fires once, so
-    that the next try gets through, unless written with ",repeat".
+    A lost or doubled message, an unplug and a bounce stand for a passing fault: each fires
+    once, so that the next try gets through, unless written with ",repeat".
 
     Kinds: unplug (=milliseconds until plugged in again; without, it stays away), silent, malformed (=wrong-length | wrong-model | non-sysex |
     duplicate | truncated | foreign), no-return, late-return (=milliseconds),
-    pause (=milliseconds; before an answer), drop (a firmware write, or Enter Update
-    Mode at update-mode), bounce (=milliseconds; at update-mode only), unseen (at reboot
-    only).
+    pause (=milliseconds; before an answer), drop (a firmware write, an answer, a message
+    put back, or Enter Update Mode at update-mode), double (an answer), corrupt (at
+    restore only), bounce (=milliseconds; at update-mode only), unseen (at reboot only).
     Points, counted from 0: identity:N (the Nth Identity Request), global:N (the Nth
     Global Request), preset:P:M (Preset Data M of preset P's dump), app-block:N and
     assets-block:N (the Nth write of that image), restore:N (the Nth message sent back
@@ -51,7 +56,9 @@ struct KeyboardFault
         pause,
         drop,
         bounce,
-        unseen
+        unseen,
+        doubled,
+        corrupt
     };
 
     enum class Point
@@ -85,7 +92,10 @@ struct KeyboardFault
     bool repeats = false; // a drop, an unplug or a bounce that fires each time its point comes
 
     /** Whether it fires only the first time its point comes. */
-    bool firesOnce() const noexcept { return (kind == Kind::drop || kind == Kind::unplug || kind == Kind::bounce) && ! repeats; }
+    bool firesOnce() const noexcept { return isPassing() && ! repeats; }
+
+    /** Whether it stands for a passing fault, which may be written to repeat. */
+    bool isPassing() const noexcept { return kind == Kind::drop || kind == Kind::unplug || kind == Kind::bounce || kind == Kind::doubled || kind == Kind::corrupt; }
 
     /** Reads the text form; nothing for text that is not a fault. */
     static std::optional<KeyboardFault> parse (const juce::String& text);

@@ -391,6 +391,15 @@ void SimulatedKeyboard::handleInNormalMode (const Bytes& m)
             replugAfter (fault->delayMs);
             return;
         }
+
+        if (takeFault (KeyboardFault::Kind::drop, KeyboardFault::Point::restore, n) != nullptr)
+        {
+            log ("lost restore message " + juce::String (n));
+            return;
+        }
+
+        if (auto* fault = takeFault (KeyboardFault::Kind::corrupt, KeyboardFault::Point::restore, n))
+            corruptTarget = { targetOf (m), fault->repeats };
     }
 
     // The universal Identity Request, to this device or to all.
@@ -506,8 +515,30 @@ void SimulatedKeyboard::dumpPreset()
     }
 }
 
-void SimulatedKeyboard::storeRestoredMessage (const Bytes& m)
+std::pair<int, int> SimulatedKeyboard::targetOf (const Bytes& m) const
 {
+    // A global setting by its id; a Preset Data message by its preset and its place in it.
+    if (m.size() > 8 && m[5] == 0x02)
+        return { -1, m[8] };
+
+    return { restoringPreset.value_or (-2), restoredPresetMessages };
+}
+
+void SimulatedKeyboard::storeRestoredMessage (const Bytes& written)
+{
+    auto m = written;
+
+    // A memory cell that does not keep what is written to it: the last value byte comes out
+    // changed, once or every time that place is written.
+    if (corruptTarget.has_value() && corruptTarget->first == targetOf (m) && (m[5] == 0x02 || m[5] == 0x07))
+    {
+        m[m.size() - 2] ^= 0x01;
+        log ("stored restore message with a byte changed");
+
+        if (! corruptTarget->second)
+            corruptTarget.reset();
+    }
+
     const auto command = m[4] << 8 | m[5];
     const std::lock_guard<std::mutex> guard (stateMutex);
 
@@ -567,7 +598,19 @@ bool SimulatedKeyboard::answer (Bytes message, KeyboardFault::Point point, int i
     if (settings.timing.replyLatencyMs > 0)
         wait (settings.timing.replyLatencyMs);
 
+    if (auto* drop = takeFault (KeyboardFault::Kind::drop, point, index, subIndex))
+    {
+        log ("lost " + drop->toString());
+        return true;
+    }
+
     auto copies = 1;
+
+    if (auto* doubled = takeFault (KeyboardFault::Kind::doubled, point, index, subIndex))
+    {
+        log ("doubled " + doubled->toString());
+        copies = 2;
+    }
 
     if (auto* fault = findFault (KeyboardFault::Kind::malformed, point, index, subIndex))
     {

@@ -157,6 +157,7 @@ private:
     void answerIdentityRequest();
     void answerGlobalRequest (int id);
     void dumpPreset();
+    std::pair<int, int> targetOf (const Bytes& restoreMessage) const;
     void storeRestoredMessage (const Bytes& message);
     void enterUpdateMode();
     void finishStream();
@@ -211,6 +212,7 @@ private:
     bool rebooted = false, restoreBegun = false;
     int selectedPreset = 0;
     std::optional<int> restoringPreset;
+    std::optional<std::pair<std::pair<int, int>, bool>> corruptTarget; // where a byte is stored changed; whether every time
     Bytes restoredPresetData;
     int restoredPresetMessages = 0;
     Bytes stream;

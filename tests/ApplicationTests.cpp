@@ -193,19 +193,23 @@ TEST_F (ApplicationTest, CompletionIsAnnouncedAndSwitchesEmergencyModeOff)
 
 TEST_F (ApplicationTest, EachErrorIsAnnouncedWithItsTextAndSwitchesEmergencyModeOff)
 {
-    const std::pair<int, juce::String> cases[] = {
-        { EngineError::deviceUnavailable, "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support." },
-        { EngineError::globalsTimeout, "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support." },
-        { EngineError::presetTimeout, "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support." },
-        { EngineError::backupDataError, "There was an error reading or writing to the user data backup." },
+    const auto aborted = "Update has been aborted due to an error. Please try the update again. If you continue to receive this error, contact Customer Support.";
+    const auto nothingSent = "The update stopped before anything was sent to the keyboard: its firmware, settings and presets are as they were. Please try the update again. If you continue to receive this error, contact Customer Support.";
+    const std::tuple<int, juce::String, juce::String> cases[] = {
+        { EngineError::deviceUnavailable, "", aborted },
+        { EngineError::globalsTimeout, "", nothingSent },
+        { EngineError::globalsTimeout, "The keyboard's global settings could not be read whole.", juce::String ("The keyboard's global settings could not be read whole. ") + nothingSent },
+        { EngineError::presetTimeout, "Preset 4 could not be read whole from the keyboard.", juce::String ("Preset 4 could not be read whole from the keyboard. ") + nothingSent },
+        { EngineError::backupDataError, "", "There was an error reading or writing to the user data backup." },
     };
 
     auto& a = start();
 
-    for (auto& [code, text] : cases)
+    for (auto& [code, detail, text] : cases)
     {
         a.warnings.clear();
         a.getEngine()->setEmergencyMode (true);
+        a.getEngine()->setErrorDetail (detail);
         a.getEngine()->setStatus (EngineStatus::backingUpGlobals, 0.0);
         std::thread worker ([&a, code = code]
                             { a.getEngine()->reportError (code); });

@@ -1,5 +1,7 @@
 #include "KeyboardTestHelpers.h"
+#include "engine/AgreeingReads.h"
 #include "engine/ApplicationEngine.h"
+#include "engine/ReplyCollector.h"
 #include "engine/RestorePlan.h"
 #include "sim/UpdateResultCheck.h"
 
@@ -245,10 +247,11 @@ TEST (Backup, TheFolderIsNamedByTheModelAndTheLocalTime)
     userData.getFile().deleteRecursively();
 }
 
-TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
+TEST (Backup, GlobalRepliesRepeatedOrOutOfOrderAreNeverTaken)
 {
     // A keyboard of our own making: it answers the 14 requests backwards, each twice,
-    // with a reply for another model in between.
+    // with a reply for another model in between. Read three times, it never answers as
+    // asked, and nothing but the requests goes to it.
     const auto ports = VirtualMidiPortSystem::Ptr (new VirtualMidiPortSystem());
     const auto input = ports->addInputPort ("MIDIIN3 (MORELTA49)");
     std::vector<int> asked;
@@ -259,10 +262,10 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
 
                               asked.push_back (m.getRawData()[8]);
 
-                              if (asked.size() < 14)
+                              if (asked.size() % 14 != 0)
                                   return;
 
-                              for (auto it = asked.rbegin(); it != asked.rend(); ++it)
+                              for (auto it = asked.rbegin(); it != asked.rbegin() + 14; ++it)
                               {
                                   for (juce::uint8 code : { 0x2E, 0x30, 0x2E })
                                   {
@@ -281,42 +284,53 @@ TEST (Backup, RepeatedAndReorderedGlobalRepliesCountOnceInTheOrderTheyCame)
     engine->getState().model = HardwareModel::morelta49;
     engine->getState().version = 1.16;
 
+    UpdateListener listener;
+    engine->addListener (&listener);
     ASSERT_TRUE (engine->beginUpdate());
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return engine->getState().status == EngineStatus::backingUpPresets; }));
+                                  { return ! listener.errors.empty(); }));
 
-    std::vector<int> stored;
-
-    for (auto& m : engine->getState().globals)
-        stored.push_back (m[8]);
-
-    EXPECT_EQ (stored, std::vector<int> (asked.rbegin(), asked.rend()));
+    EXPECT_EQ (listener.errors, std::vector<int> { EngineError::globalsTimeout });
+    EXPECT_EQ (asked.size(), 3u * 14u);
+    EXPECT_FALSE (listener.heard (EngineStatus::backingUpPresets));
     engine = nullptr;
     userData.getFile().deleteRecursively();
 }
 
-TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
+TEST (Backup, EachPartIsReadUntilItComesWholeAndEachTimeOutRunsFromTheLastMessage)
 {
     struct Case
     {
         std::vector<const char*> faults;
-        int error; // -1: the backup completes
-        int quietMs;
+        int error;     // -1: the backup completes, holding the keyboard's own data
+        int atLeastMs; // the quiet before the error, or how long a backup that completes took
     };
 
+    // Global requests are counted over the whole run: a global reply spoilt in every read
+    // needs a fault in each read's 14.
     const Case cases[] = {
         { { "silent@global:0" }, EngineError::globalsTimeout, 2000 },
         { { "silent@global:5" }, EngineError::globalsTimeout, 2000 },
-        { { "malformed=wrong-model@global:13" }, EngineError::globalsTimeout, 2000 }, // a rejected reply, then silence
         { { "silent@preset:0:0" }, EngineError::presetTimeout, 5000 },
         { { "silent@preset:3:10" }, EngineError::presetTimeout, 2000 }, // silence after the first Preset Data
         // Pauses of most of a reply's time-out, several in one step: the step outlasts its
         // time-outs (both the first reply's and each next one's) and still completes, or
         // times out only a whole period after its last message.
-        { { "pause=1200@global:4", "pause=1200@global:10" }, -1, 0 },
-        { { "pause=1200@preset:1:50", "pause=1200@preset:1:100", "pause=1200@preset:1:150", "pause=1200@preset:1:200", "pause=1200@preset:1:250" }, -1, 0 },
+        { { "pause=1200@global:4", "pause=1200@global:10" }, -1, 2400 },
+        { { "pause=1200@preset:1:50", "pause=1200@preset:1:100", "pause=1200@preset:1:150", "pause=1200@preset:1:200", "pause=1200@preset:1:250" }, -1, 2400 },
         { { "pause=1200@global:4", "silent@global:9" }, EngineError::globalsTimeout, 2000 },
         { { "pause=1200@preset:1:50", "pause=1200@preset:1:100", "pause=1200@preset:1:150", "pause=1200@preset:1:200", "silent@preset:1:250" }, EngineError::presetTimeout, 2000 },
+        // A reply lost, doubled or spoilt once: the part is read again until two reads agree.
+        { { "drop@global:0" }, -1, 0 },
+        { { "double@global:6" }, -1, 0 },
+        { { "malformed=wrong-model@global:13" }, -1, 0 },
+        { { "drop@preset:4:383" }, -1, 0 },
+        { { "double@preset:2:100" }, -1, 0 },
+        { { "double@preset:2:383" }, -1, 0 }, // only the quiet time after the last shows it
+        // Spoilt in every read: the run ends with nothing but requests sent.
+        { { "double@preset:3:100,repeat" }, EngineError::presetTimeout, ReplyCollector::quietMs },
+        { { "malformed=duplicate@global:13", "malformed=duplicate@global:27", "malformed=duplicate@global:41" }, EngineError::globalsTimeout, ReplyCollector::quietMs },
+        { { "malformed=foreign@preset:5:0" }, EngineError::presetTimeout, ReplyCollector::quietMs },
     };
 
     // All at once, so that the test takes as long as the longest case.
@@ -334,9 +348,13 @@ TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
 
     const auto started = juce::Time::getMillisecondCounter();
     std::vector<juce::uint32> backupTookMs (rigs.size(), 0);
+    std::vector<SimulatedKeyboard::UserData> heldBefore;
 
     for (auto& r : rigs)
+    {
+        heldBefore.push_back (r->keyboard->getUserData());
         r->startUpdate();
+    }
 
     ASSERT_TRUE (test::pumpUntil ([&]
                                   {
@@ -349,7 +367,7 @@ TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
                                           if (backupTookMs[i] == 0 && l.heard (EngineStatus::erasingFirmware))
                                               backupTookMs[i] = juce::Time::getMillisecondCounter() - started;
 
-                                          all = all && (cases[i].error < 0 ? backupTookMs[i] > 0 : ! l.errors.empty());
+                                          all = all && (backupTookMs[i] > 0 || ! l.errors.empty());
                                       }
 
                                       return all; },
@@ -358,25 +376,68 @@ TEST (Backup, EachTimeOutRunsFromTheLastMessageNotFromTheStepsStart)
     for (size_t i = 0; i < rigs.size(); ++i)
     {
         auto& c = cases[i];
+        auto& rig = *rigs[i];
         SCOPED_TRACE (juce::StringArray (c.faults.data(), (int) c.faults.size()).joinIntoString (", "));
 
         if (c.error < 0)
         {
-            EXPECT_TRUE (rigs[i]->listener.errors.empty());
-            EXPECT_GT (backupTookMs[i], 2400u);
+            EXPECT_TRUE (rig.listener.errors.empty());
+            EXPECT_GT (backupTookMs[i], (juce::uint32) c.atLeastMs);
+
+            // The update goes on, and ends, while the others finish their backups.
+            const auto expected = UpdateResultCheck::backupFilesOf (heldBefore[i], 0x2E);
+            const juce::File folder (rig.engine->getLastBackupFolder());
+            EXPECT_EQ (fileBytes (folder.getChildFile ("Globals.syx")), expected[0]);
+
+            for (int p = 0; p < 32; ++p)
+                EXPECT_EQ (fileBytes (folder.getChildFile ("Preset_" + juce::String (p) + ".syx")), expected[(size_t) p + 1]) << p;
+
             continue;
         }
 
-        EXPECT_EQ (rigs[i]->listener.errors, std::vector<int> { c.error });
-        EXPECT_EQ (rigs[i]->engine->getState().status, EngineStatus::idle);
+        EXPECT_EQ (rig.listener.errors, std::vector<int> { c.error });
+        EXPECT_EQ (rig.engine->getState().status, EngineStatus::idle);
+        EXPECT_FALSE (rig.listener.heard (EngineStatus::erasingFirmware));
 
         // A millisecond's slack for the clock the time-out counts in.
-        EXPECT_GE (rigs[i]->quietBeforeErrorUs, (juce::int64) c.quietMs * 1000 - 1000);
+        EXPECT_GE (rig.quietBeforeErrorUs, (juce::int64) c.atLeastMs * 1000 - 1000);
     }
 
     // The last progress before the silence in preset 3: (3 x 385 + 11) / 12320.
-    auto& progress = rigs[4]->listener.progress;
+    auto& progress = rigs[3]->listener.progress;
     EXPECT_NE (std::find (progress.begin(), progress.end(), (3 * 385 + 11) / 12320.0), progress.end());
+
+    // What could not be read is named.
+    EXPECT_EQ (rigs[14]->engine->getErrorDetail(), "Preset 4 could not be read whole from the keyboard.");
+    EXPECT_EQ (rigs[15]->engine->getErrorDetail(), "The keyboard's global settings could not be read whole.");
+}
+
+TEST (Backup, AfterAReadWentWrongOnlyTwoWholeReadsThatAgreeAreTaken)
+{
+    // Each read: 'x' spoilt, or whole with the content 'a' or 'b'; then what comes of the
+    // last one.
+    using Next = AgreeingReads::Next;
+    const std::pair<const char*, Next> cases[] = {
+        { "a", Next::take },
+        { "x", Next::readAgain },
+        { "xa", Next::readAgain },
+        { "xaa", Next::take },
+        { "xab", Next::giveUp },
+        { "xxa", Next::giveUp },
+        { "xxx", Next::giveUp },
+        { "xax", Next::giveUp },
+    };
+
+    for (auto& [reads, end] : cases)
+    {
+        AgreeingReads judge;
+        Next next = Next::readAgain;
+
+        for (auto* r = reads; *r != 0; ++r)
+            next = *r == 'x' ? judge.spoilt() : judge.whole ({ { (juce::uint8) *r } });
+
+        EXPECT_EQ (next, end) << reads;
+    }
 }
 
 TEST (Backup, AnUnknownModelGetsNoRequestAndEndsAsUnavailable)
@@ -487,8 +548,9 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
 
     EXPECT_EQ (current.keyboard->checkRestore(), "");
     EXPECT_EQ (old.keyboard->checkRestore(), "");
-    EXPECT_EQ (current.sentToKeyboard.load(), 14 + 12352);
-    EXPECT_EQ (old.sentToKeyboard.load(), 14 + 11580);
+    // And the requests that read it all back: 14 globals, and each preset put back.
+    EXPECT_EQ (current.sentToKeyboard.load(), 14 + 12352 + 14 + 2 * 32);
+    EXPECT_EQ (old.sentToKeyboard.load(), 14 + 11580 + 14 + 2 * 30);
 
     for (auto* rig : { &current, &old })
     {
@@ -496,7 +558,7 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
         auto& l = rig->listener;
         auto statuses = l.statuses;
         statuses.erase (std::unique (statuses.begin(), statuses.end()), statuses.end());
-        EXPECT_EQ (statuses, (S { 0, 1, 2, 4, 5, 6, 7, 8, 9, 10, 0 }));
+        EXPECT_EQ (statuses, (S { 0, 1, 2, 4, 5, 6, 7, 8, 9, 11, 10, 0 }));
         EXPECT_TRUE (l.errors.empty());
 
         // One progress over both images: the assets image takes over exactly where the
@@ -517,6 +579,61 @@ TEST (Restore, PutsBackEveryGlobalAndPresetOrTheAdaptedThirtyForOldFirmware)
         EXPECT_EQ (pauses.blocks, 9502);
         EXPECT_EQ (pauses.restoredGlobals, 14);
         EXPECT_EQ (pauses.restoredPresetMessages, presetMessages);
+    }
+}
+
+TEST (Restore, WhatTheKeyboardDidNotKeepIsSentAgainUntilItHoldsItAll)
+{
+    // Backups of other data put back, side by side; restore:N counts the messages put back.
+    struct Case
+    {
+        const char* fault;
+        int error;          // -1: completes with the keyboard holding the whole backup
+        const char* detail; // what the error names
+    };
+
+    const Case cases[] = {
+        { "", -1, "" },
+        { "drop@restore:5", -1, "" },       // a global setting lost on the way
+        { "drop@restore:500", -1, "" },     // a Preset Data message lost: the preset is not written
+        { "corrupt@restore:3000", -1, "" }, // stored with a byte changed, once
+        { "corrupt@restore:500,repeat", EngineError::restoreIncomplete, "Not put back: preset 2." },
+        { "corrupt@restore:3,repeat", EngineError::restoreIncomplete, "Not put back: the global settings." },
+    };
+
+    std::vector<std::unique_ptr<Rig>> rigs;
+    std::vector<juce::File> folders;
+
+    for (auto& c : cases)
+    {
+        rigs.push_back (std::make_unique<Rig> (keyboardSettings (49, 1.16, { c.fault })));
+        folders.push_back (rigs.back()->userData.getFile().getChildFile ("backup"));
+        ASSERT_TRUE (UpdateResultCheck::writeBackupFolder (folders.back(), SimulatedKeyboard::makeUserData (77), 0x2E, 1.16));
+        juce::String problem;
+        const auto backup = BackupFolder::read (folders.back(), problem);
+        ASSERT_TRUE (backup.has_value()) << problem;
+        ASSERT_EQ (rigs.back()->engine->beginBackupRestore (*backup), "");
+    }
+
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return std::none_of (rigs.begin(), rigs.end(), [] (auto& r)
+                                                         { return r->engine->isBusy(); }); },
+                                  test::updateTimeoutMs));
+
+    for (size_t i = 0; i < rigs.size(); ++i)
+    {
+        auto& rig = *rigs[i];
+        SCOPED_TRACE (cases[i].fault);
+
+        if (cases[i].error < 0)
+        {
+            EXPECT_TRUE (rig.listener.errors.empty());
+            EXPECT_TRUE (rig.keyboard->getUserData() == SimulatedKeyboard::makeUserData (77));
+            continue;
+        }
+
+        EXPECT_EQ (rig.listener.errors, std::vector<int> { cases[i].error });
+        EXPECT_EQ (rig.engine->getErrorDetail(), cases[i].detail);
     }
 }
 
@@ -590,17 +707,19 @@ TEST (Restore, TheUsersDataGoesToTheKeyboardAloneWhateverElseIsOpen)
                               { ++toOther; });
     rig.manager->openMidiOutput ("ANOTHER DEVICE");
 
-    BackupFolder backup;
-    backup.model = HardwareModel::morelta49;
-    backup.globals.assign (14, { 0xF0, 0x47, 0x00, 0x2E, 0x04, 0x02, 0x00, 0x05, 0x12, 1, 2, 3, 4, 0xF7 });
-    backup.presets.assign (32, { *DeviceMessages::buildPresetSelect (0x2E, 0) });
-    backup.manifest = BackupFolder::Manifest { HardwareModel::morelta49, 1.16, juce::Time::getCurrentTime(), "1.0.10" };
-    ASSERT_EQ (rig.engine->beginBackupRestore (backup), "");
+    // A backup of the keyboard's own data, put back and checked.
+    const auto folder = rig.userData.getFile().getChildFile ("backup");
+    ASSERT_TRUE (UpdateResultCheck::writeBackupFolder (folder, rig.keyboard->getUserData(), 0x2E, 1.16));
+    juce::String problem;
+    const auto backup = BackupFolder::read (folder, problem);
+    ASSERT_TRUE (backup.has_value()) << problem;
+    ASSERT_EQ (rig.engine->beginBackupRestore (*backup), "");
 
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! rig.engine->isBusy(); }));
+                                  { return ! rig.engine->isBusy(); },
+                                  test::updateTimeoutMs));
     EXPECT_TRUE (rig.listener.errors.empty());
-    EXPECT_EQ (rig.sentToKeyboard.load(), 14 + 32);
+    EXPECT_TRUE (rig.listener.heard (EngineStatus::checkingRestore));
     EXPECT_EQ (toOther.load(), 0);
 }
 

@@ -122,7 +122,7 @@ inline PauseCheck checkPauses (const std::vector<TrafficTrace::Line>& trace)
 {
     PauseCheck result;
     std::optional<juce::int64> lastRequest, lastBlock, lastGlobal, lastPreset;
-    bool inImage = false, afterFirmware = false;
+    bool inImage = false, afterFirmware = false, checking = false;
 
     auto gap = [&result] (std::optional<juce::int64>& last, juce::int64 now, int minimumUs, const char* what)
     {
@@ -152,11 +152,18 @@ inline PauseCheck checkPauses (const std::vector<TrafficTrace::Line>& trace)
             lastBlock.reset();
         }
 
+        // After the restore, its check reads everything back: requests, not the user's data.
+        checking = checking || (afterFirmware && isMaker ({ 0x04, 0x02, 0x00, 0x01 }));
+
         if (inImage)
         {
             gap (lastBlock, line.microseconds, 1000, "firmware blocks");
             ++result.blocks;
             inImage = b.back() != 0xF7;
+        }
+        else if (checking)
+        {
+            continue;
         }
         else if (isMaker ({ 0x04, 0x02, 0x00, 0x01 }))
         {

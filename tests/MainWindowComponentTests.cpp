@@ -426,7 +426,8 @@ TEST_F (MainWindowComponentTest, EachStatusShowsItsStepAndSetsTheButtonAndProgre
         { EngineStatus::restoringGlobals, "Restoring Global Data", false, false },
         { EngineStatus::restoringPresets, "Restoring Preset Data", false, false },
         { EngineStatus::completed, "Update complete", true, true },
-        { 11, "", false, false },
+        { EngineStatus::checkingRestore, "Checking restored data", false, false },
+        { 12, "", false, false },
         { -1, "", false, false },
         { 1000, "", false, false },
     };

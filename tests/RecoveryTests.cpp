@@ -6,6 +6,7 @@
 #include "KeyboardTestHelpers.h"
 #include "TestApplication.h"
 #include "engine/DetectDeviceInfo.h"
+#include "engine/HalfRestoredMark.h"
 #include "midi/JuceMidiPortSystem.h"
 #include "resources/EmbeddedResources.h"
 #include "sim/UpdateResultCheck.h"
@@ -20,7 +21,6 @@ const juce::String versionUnknownText = "The keyboard's firmware version is not 
 const juce::String tryAgainText = "Press Try again to send the firmware again as soon as the keyboard is connected: it usually waits for it in its update mode. "
                                   "Once the keyboard runs the new firmware, your settings and presets are put back.";
 const juce::String emergencyIfNotText = "If that does not help, run an emergency update: press any key in this window, then UPDATE FIRMWARE, and follow the instructions.";
-const juce::String restoreAbortedText = "Putting the backup back was aborted due to an error. The backup folder is unchanged: please try again. If you continue to receive this error, contact Customer Support.";
 
 class RecoveryTest : public ::testing::Test
 {
@@ -269,6 +269,43 @@ TEST_F (RecoveryTest, TryAgainSendsBothImagesAgainAndPutsTheUsersOwnDataBack)
     EXPECT_EQ (a.desktop().asked, (juce::StringArray { "none", blocked, "running", "failed", "allowed", blocked, "running", "allowed", "none" })) << a.desktop().asked.joinIntoString (" | ");
 }
 
+TEST_F (RecoveryTest, ARestoreCutShortKeepsTheDataPutsItBackWhenTheKeyboardReturnsAndIsOfferedBeforeTheNextUpdate)
+{
+    auto& a = start();
+    plug (49, 1.16, { "unplug=2000@restore:3000" });
+    ASSERT_TRUE (windowShowsVersion (1.16));
+    const auto dataBefore = keyboard->getUserData();
+    juce::String backupFolder;
+
+    // Pressed while the keyboard is still away: the data goes back once it has returned.
+    a.pressPutBack = [&]
+    {
+        backupFolder = a.getEngine()->getLastBackupFolder();
+        EXPECT_TRUE (HalfRestoredMark::isSet (backupFolder));
+        return true;
+    };
+
+    clickUpdate();
+    ASSERT_TRUE (test::pumpUntil ([&]
+                                  { return a.warnings.size() == 2 && ! a.getEngine()->isBusy(); },
+                                  test::updateTimeoutMs));
+
+    EXPECT_EQ (a.warnings[0], "Putting your settings and presets back into the keyboard was cut short: it holds only part of them. They are safe in the backup folder:\n" + backupFolder + "\nPress Put my settings back to put them back and check them as soon as the keyboard is connected.");
+    EXPECT_EQ (a.warnings[1], "Your settings and presets were put back into the keyboard.");
+    EXPECT_EQ (a.putBackOffers, 1);
+    EXPECT_TRUE (keyboard->getUserData() == dataBefore);
+    EXPECT_FALSE (HalfRestoredMark::isSet (backupFolder));
+    EXPECT_FALSE (a.getEngine()->canPutBack());
+
+    // Marked as a session that ended with the keyboard half-restored leaves it: the next
+    // update offers that backup first, and puts it back when asked.
+    ASSERT_TRUE (HalfRestoredMark::set (backupFolder));
+    clickUpdate();
+    ASSERT_EQ (a.questions.size(), 1u);
+    EXPECT_EQ (a.questions[0], "This keyboard was left holding only part of your settings and presets. They are safe in the backup folder:\n" + backupFolder + "\nPut them back into the keyboard now, before anything else?");
+    EXPECT_EQ (a.getEngine()->getRunKind(), RunKind::backupRestore);
+}
+
 TEST_F (RecoveryTest, TryAgainMakesTheUpdateButtonsChecksAndSaysWhyItRefuses)
 {
     auto& a = start();
@@ -377,13 +414,16 @@ TEST_F (RecoveryTest, AFolderDroppedOnTheWindowIsCheckedAndPutBackOnlyAfterAConf
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return sentToKeyboard > 14 + 100; }));
 
-    // Unplugged in the middle: the user is told that the backup is still there.
+    // Unplugged in the middle: the user is told that the keyboard holds part of it, and
+    // where it is; the folder says so too.
     a.warnings.clear();
     keyboard->unplug();
     ASSERT_TRUE (test::pumpUntil ([&]
                                   { return ! a.warnings.empty(); }));
-    EXPECT_EQ (a.warnings, std::vector<juce::String> { restoreAbortedText });
+    EXPECT_EQ (a.warnings, std::vector<juce::String> { "Putting your settings and presets back into the keyboard was cut short: it holds only part of them. They are safe in the backup folder:\n" + good.getFullPathName() + "\nPress Put my settings back to put them back and check them as soon as the keyboard is connected." });
+    EXPECT_EQ (a.putBackOffers, 1);
     EXPECT_TRUE (good.getChildFile ("Preset_31.syx").existsAsFile());
+    EXPECT_TRUE (HalfRestoredMark::isSet (good));
 }
 
 //==============================================================================

@@ -399,14 +399,14 @@ TEST_F (SimulatedKeyboardTest, ChecksTheRestoreAsTheRulesForOldFirmwareSayItMust
 //==============================================================================
 TEST (KeyboardFault, ReadsAndWritesItsTextForm)
 {
-    for (auto* text : { "unplug@global:3", "unplug@preset:3:100", "unplug@app-block:10", "unplug@assets-block:7000", "unplug@restore:12", "unplug@reboot", "silent@identity:0", "silent@preset:31:383", "malformed=wrong-length@global:0", "malformed=wrong-model@identity:2", "malformed=non-sysex@preset:0:0", "malformed=duplicate@global:13", "malformed=truncated@preset:1:2", "malformed=foreign@global:1", "no-return@update-mode", "no-return@reboot", "late-return=5000@reboot", "pause=1500@preset:2:100", "drop@assets-block:5000", "drop@update-mode", "drop@app-block:0,repeat", "unplug=3000@assets-block:4000", "unplug=3@global:1", "unplug@restore:3,repeat" })
+    for (auto* text : { "unplug@global:3", "unplug@preset:3:100", "unplug@app-block:10", "unplug@assets-block:7000", "unplug@restore:12", "unplug@reboot", "silent@identity:0", "silent@preset:31:383", "malformed=wrong-length@global:0", "malformed=wrong-model@identity:2", "malformed=non-sysex@preset:0:0", "malformed=duplicate@global:13", "malformed=truncated@preset:1:2", "malformed=foreign@global:1", "no-return@update-mode", "no-return@reboot", "late-return=5000@reboot", "pause=1500@preset:2:100", "drop@assets-block:5000", "drop@update-mode", "drop@app-block:0,repeat", "unplug=3000@assets-block:4000", "unplug=3@global:1", "unplug@restore:3,repeat", "drop@global:1", "drop@preset:3:383", "double@preset:0:0,repeat", "double@global:13", "drop@restore:7", "corrupt@restore:500,repeat" })
     {
         const auto f = KeyboardFault::parse (text);
         ASSERT_TRUE (f.has_value()) << text;
         EXPECT_EQ (f->toString(), text);
     }
 
-    for (auto* text : { "", "unplug", "unplug@", "unplug@global", "unplug@global:x", "unplug@preset:3", "melt@global:1", "malformed@global:1", "malformed=odd@global:1", "malformed=truncated@reboot", "late-return@reboot", "no-return@global:2", "silent@reboot", "unplug=x@global:1", "silent@global:0,repeat", "pause=5@global:1,repeat", "drop@reboot", "pause@global:1", "pause=5@reboot", "drop@global:1", "drop=2@app-block:1" })
+    for (auto* text : { "", "unplug", "unplug@", "unplug@global", "unplug@global:x", "unplug@preset:3", "melt@global:1", "malformed@global:1", "malformed=odd@global:1", "malformed=truncated@reboot", "late-return@reboot", "no-return@global:2", "silent@reboot", "unplug=x@global:1", "silent@global:0,repeat", "pause=5@global:1,repeat", "drop@reboot", "pause@global:1", "pause=5@reboot", "drop@identity:0", "double@app-block:1", "double=2@global:1", "corrupt@preset:1:2", "drop=2@app-block:1" })
         EXPECT_FALSE (KeyboardFault::parse (text).has_value()) << text;
 }
 

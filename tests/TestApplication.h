@@ -67,10 +67,14 @@ public:
     std::vector<juce::String> questions, warnings;
     std::function<bool (const juce::String&)> answer = [] (const juce::String&)
     { return true; };
-    int quits = 0, tryAgainOffers = 0;
+    int quits = 0, tryAgainOffers = 0, putBackOffers = 0;
 
     // Whether "Try again" is pressed in the alert that offers it; OK otherwise.
     std::function<bool()> pressTryAgain = []
+    { return false; };
+
+    // Whether "Put my settings back" is pressed in the alert that offers it; OK otherwise.
+    std::function<bool()> pressPutBack = []
     { return false; };
 
     /** "Try again" in the alert that offered it last, pressed now. */
@@ -103,6 +107,16 @@ protected:
         if (pressTryAgain())
             juce::MessageManager::callAsync ([this]
                                              { tryAgain(); });
+    }
+
+    void offerPutBack (const juce::String& text) override
+    {
+        ++putBackOffers;
+        showWarning (text);
+
+        if (pressPutBack())
+            juce::MessageManager::callAsync ([this]
+                                             { getEngine()->putBack(); });
     }
 
     void quitApplication() override { ++quits; }

@@ -92,6 +92,7 @@ struct Fault
     Step step;
     End once;       // the end of a run that tries nothing again
     End triedAgain; // the end when "Try again" is answered once
+    End inCheck {}; // for a fault of the backup's reads: where the check of a backup restore meets it
 };
 
 const Fault faults[] = {
@@ -100,14 +101,21 @@ const Fault faults[] = {
     { "lost write, last app block", "--fault drop@app-block:1590", Step::transfer, fails ("firmwareNotConfirmed"), completes },
     { "lost write, first assets block", "--fault drop@assets-block:0", Step::transfer, fails ("firmwareNotConfirmed"), completes },
     { "lost write, last assets block", "--fault drop@assets-block:7910", Step::transfer, fails ("firmwareNotConfirmed"), completes },
-    { "unplugged in the backup", "--fault unplug@preset:5:100", Step::backup, fails ("presetTimeout"), fails ("presetTimeout") },
-    { "unplugged and back in the backup", "--fault unplug=2000@preset:5:100", Step::backup, fails ("presetTimeout"), fails ("presetTimeout") },
+    { "doubled Preset Data", "--fault double@preset:3:100", Step::backup, completes, completes },
+    { "lost Global Reply", "--fault drop@global:6", Step::backup, completes, completes },
+    { "Preset Data doubled at every read", "--fault double@preset:3:100,repeat", Step::backup, fails ("presetTimeout"), fails ("presetTimeout"), fails ("restoreIncomplete") },
+    { "unplugged in the backup", "--fault unplug@preset:5:100", Step::backup, fails ("presetTimeout"), fails ("presetTimeout"), fails ("deviceUnavailable") },
+    { "unplugged and back in the backup", "--fault unplug=2000@preset:5:100", Step::backup, fails ("presetTimeout"), fails ("presetTimeout"), fails ("deviceUnavailable") },
     { "unplugged in the transfer", "--fault unplug@app-block:800", Step::transfer, fails ("deviceUnavailable"), waitsNotBack() },
     { "unplugged and back in the transfer", "--fault unplug=3000@app-block:800", Step::transfer, fails ("deviceUnavailable"), completes },
     { "unplugged in the restart", "--fault no-return@reboot", Step::restart, waitsNotBack(), waitsNotBack() },
     { "unplugged and back in the restart", "--fault unplug=3000@reboot", Step::restart, completes, completes },
+    { "lost restore message", "--fault drop@restore:3000", Step::restore, completes, completes },
+    { "a byte stored changed", "--fault corrupt@restore:500", Step::restore, completes, completes },
+    { "a place that never keeps its byte", "--fault corrupt@restore:500,repeat", Step::restore, fails ("restoreIncomplete"), fails ("restoreIncomplete") },
     { "unplugged in the restore", "--fault unplug@restore:3000", Step::restore, fails ("deviceUnavailable"), fails ("deviceUnavailable") },
     { "unplugged and back in the restore", "--fault unplug=2000@restore:3000", Step::restore, fails ("deviceUnavailable"), fails ("deviceUnavailable") },
+    { "unplugged and back in the restore, put back", "--fault unplug=2000@restore:3000 --put-back 1", Step::restore, completes, completes },
     { "silent restart", "--fault unseen@reboot", Step::restart, completes, completes },
     { "bounce at update mode", "--fault bounce=800@update-mode", Step::entry, completes, completes },
     { secondKeyboard, "", Step::follow, { End::waits, "severalKeyboards" }, { End::waits, "severalKeyboards" } },
@@ -124,7 +132,9 @@ bool reaches (Kind kind, const Naming& naming, Step step)
             return naming.renamedInUpdateMode && (kind == Kind::normal || kind == Kind::emergency || kind == Kind::emergencyTriedAgain);
         case Step::none:
             return true;
+        // The backup's reads, and those of the check after a backup restore.
         case Step::backup:
+            return kind == Kind::normal || kind == Kind::normalTriedAgain || kind == Kind::backupRestore;
         case Step::entry:
             return kind == Kind::normal || kind == Kind::normalTriedAgain;
         case Step::transfer:
@@ -148,6 +158,9 @@ struct Case
     {
         if (! reaches (kind, namings[naming], theFault().step))
             return completes;
+
+        if (kind == Kind::backupRestore && theFault().step == Step::backup)
+            return theFault().inCheck;
 
         return kind == Kind::normalTriedAgain || kind == Kind::emergencyTriedAgain ? theFault().triedAgain : theFault().once;
     }

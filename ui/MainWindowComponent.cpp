@@ -29,7 +29,7 @@ struct StepDisplay
     bool resetsProgress;
 };
 
-// By engine status, 0 (idle) to 10 (completed).
+// By engine status, 0 (idle) to 11.
 const StepDisplay steps[] = {
     { " ", true, true },
     { "Backing up global data", false, false },
@@ -42,6 +42,7 @@ const StepDisplay steps[] = {
     { "Restoring Global Data", false, false },
     { "Restoring Preset Data", false, false },
     { "Update complete", true, true },
+    { "Checking restored data", false, false },
 };
 
 juce::Image imageFrom (const char* data, int size)

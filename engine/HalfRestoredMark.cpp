@@ -1,0 +1,43 @@
+#include "engine/HalfRestoredMark.h"
+
+bool HalfRestoredMark::set (const juce::File& backupFolder)
+{
+    // Written for whoever opens the folder, too.
+    return backupFolder.isDirectory()
+           && backupFolder.getChildFile (fileName).replaceWithText ("On " + juce::Time::getCurrentTime().toString (true, true)
+                                                                    + " the keyboard was left holding only part of this backup: putting it back was cut short.\n"
+                                                                      "Backups made after that are of the half-restored keyboard. Put this one back into it.\n");
+}
+
+void HalfRestoredMark::clear (const juce::File& backupFolder)
+{
+    if (backupFolder != juce::File())
+        backupFolder.getChildFile (fileName).deleteFile();
+}
+
+bool HalfRestoredMark::isSet (const juce::File& backupFolder)
+{
+    return backupFolder.getChildFile (fileName).existsAsFile();
+}
+
+std::optional<BackupFolder> HalfRestoredMark::findNewest (const juce::File& userData, int model)
+{
+    std::optional<BackupFolder> newest;
+
+    if (HardwareModel::nameOf (model)[0] == 0)
+        return newest;
+
+    for (auto& child : BackupFolder::modelFolder (userData, model).findChildFiles (juce::File::findDirectories, false))
+    {
+        if (! isSet (child))
+            continue;
+
+        juce::String problem;
+        auto backup = BackupFolder::read (child, problem);
+
+        if (backup.has_value() && backup->model == model && (! newest.has_value() || backup->time() > newest->time()))
+            newest = std::move (backup);
+    }
+
+    return newest;
+}
