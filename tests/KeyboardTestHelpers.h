@@ -121,13 +121,14 @@ struct PauseCheck
 inline PauseCheck checkPauses (const std::vector<TrafficTrace::Line>& trace)
 {
     PauseCheck result;
-    std::optional<juce::int64> lastRequest, lastBlock, lastGlobal, lastPreset;
+    // Each kind's last time; -1 before its first.
+    juce::int64 lastRequest = -1, lastBlock = -1, lastGlobal = -1, lastPreset = -1;
     bool inImage = false, afterFirmware = false, checking = false;
 
-    auto gap = [&result] (std::optional<juce::int64>& last, juce::int64 now, int minimumUs, const char* what)
+    auto gap = [&result] (juce::int64& last, juce::int64 now, int minimumUs, const char* what)
     {
-        if (last.has_value() && now - *last < minimumUs && result.problem.isEmpty())
-            result.problem = juce::String (what) + " only " + juce::String (now - *last) + " us apart, at " + juce::String (now) + " us";
+        if (last >= 0 && now - last < minimumUs && result.problem.isEmpty())
+            result.problem = juce::String (what) + " only " + juce::String (now - last) + " us apart, at " + juce::String (now) + " us";
 
         last = now;
     };
@@ -149,11 +150,12 @@ inline PauseCheck checkPauses (const std::vector<TrafficTrace::Line>& trace)
         if (b.size() >= 5 && isMaker ({}) && b[3] == 0x2E && b[4] == 0x70)
         {
             inImage = afterFirmware = true;
-            lastBlock.reset();
+            lastBlock = -1;
         }
 
         // After the restore, its check reads everything back: requests, not the user's data.
         checking = checking || (afterFirmware && isMaker ({ 0x04, 0x02, 0x00, 0x01 }));
+        const auto restoring = afterFirmware && ! checking;
 
         if (inImage)
         {
@@ -161,21 +163,17 @@ inline PauseCheck checkPauses (const std::vector<TrafficTrace::Line>& trace)
             ++result.blocks;
             inImage = b.back() != 0xF7;
         }
-        else if (checking)
-        {
-            continue;
-        }
-        else if (isMaker ({ 0x04, 0x02, 0x00, 0x01 }))
+        else if (! checking && isMaker ({ 0x04, 0x02, 0x00, 0x01 }))
         {
             gap (lastRequest, line.microseconds, 1000, "Global Requests");
             ++result.globalRequests;
         }
-        else if (afterFirmware && isMaker ({ 0x04, 0x02, 0x00, 0x05 }))
+        else if (restoring && isMaker ({ 0x04, 0x02, 0x00, 0x05 }))
         {
             gap (lastGlobal, line.microseconds, 2000, "restored global settings");
             ++result.restoredGlobals;
         }
-        else if (afterFirmware && (isMaker ({ 0x04, 0x01 }) || isMaker ({ 0x04, 0x07 }) || isMaker ({ 0x04, 0x08 })))
+        else if (restoring && (isMaker ({ 0x04, 0x01 }) || isMaker ({ 0x04, 0x07 }) || isMaker ({ 0x04, 0x08 })))
         {
             gap (lastPreset, line.microseconds, 3000, "restored preset messages");
             ++result.restoredPresetMessages;
