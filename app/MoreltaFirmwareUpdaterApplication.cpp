@@ -47,9 +47,9 @@ const char* const tryAgainSeveralKeyboardsText = "More than one MORELTA keyboard
 const char* const tryAgainOtherKeyboardText = "The keyboard connected is not of the model whose update failed, so nothing was sent to it.\n"
                                               "Connect the keyboard whose update failed, then press Try again.";
 
-// What JUCE's box reports for the button offered ("Try again", "Put my settings back"), its first button: the button's index on
-// Windows; on Linux, where the native box is JUCE's own OK/Cancel window, 1 for the
-// first button and 0 for the second.
+// What JUCE's box reports for the button an alert offers ("Try again", "Put my settings
+// back"), its first: the button's index on Windows; on Linux, where the native box is
+// JUCE's own OK/Cancel window, 1 for the first button and 0 for the second.
 #if JUCE_WINDOWS
 constexpr int offeredButtonResult = 0;
 #else
