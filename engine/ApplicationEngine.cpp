@@ -4,32 +4,14 @@
 #include "engine/EmergencyModeUpdater.h"
 #include "engine/ErrorUpdater.h"
 #include "engine/FirmwareVersionUpdater.h"
-#include "engine/HalfRestoredMark.h"
 #include "engine/HardwareModelUpdater.h"
 #include "engine/KeyboardPortNames.h"
 #include "engine/RestorePlan.h"
 #include "engine/StatusUpdater.h"
 #include "engine/UpdateRun.h"
 #include "engine/WaitNoticeUpdater.h"
+#include "engine/WorkerReport.h"
 #include "resources/EmbeddedResources.h"
-
-//==============================================================================
-/** A report from another thread, carried over to the message thread with the reset
-    count at the time it was made, so that one that a reset overtook is dropped there.
-*/
-struct ApplicationEngine::WorkerReport final : public juce::Message
-{
-    WorkerReport (bool e, int v, juce::uint32 r)
-        : isError (e)
-        , value (v)
-        , resetCount (r)
-    {
-    }
-
-    const bool isError; // else a completed step
-    const int value;    // the error, or the completed step's status
-    const juce::uint32 resetCount;
-};
 
 //==============================================================================
 ApplicationEngine::ApplicationEngine (MidiManager::Ptr manager)
@@ -140,15 +122,9 @@ void ApplicationEngine::stopUpdate (int code)
     if (auto plan = run != nullptr ? run->planForTryAgain (*state) : std::nullopt)
         retry = Retry { isEmergency (runKind) ? RunKind::emergencyTriedAgain : RunKind::normalTriedAgain, std::move (*plan) };
 
-    // Cut short in the restore, the keyboard holds part of the user's data: it stays here
-    // to be put back, and its folder says so to every later run and offer.
+    // Cut short in the restore, the keyboard holds part of the user's data.
     if (auto plan = run != nullptr && code != EngineError::backupDataError ? run->planForPutBack (*state) : std::nullopt)
-    {
-        if (plan->dataFolder().isNotEmpty() && ! HalfRestoredMark::set (juce::File (plan->dataFolder())))
-            updateLog.note ("the backup folder could not be marked as not put back");
-
-        putBackPlan = std::move (*plan);
-    }
+        cutShort.keep (std::move (*plan), updateLog);
 
     const auto firmwareWentOut = run != nullptr && run->hasStartedTransfer();
     queueUpdate (new ErrorUpdater (listeners, code));
@@ -228,29 +204,20 @@ void ApplicationEngine::completeRun()
 
     // The keyboard holds all of the data it was given back: none is left to put back.
     if (! isEmergency (runKind))
-    {
-        HalfRestoredMark::clear (juce::File (run->getPlan().dataFolder()));
-        putBackPlan.reset();
-    }
+        cutShort.putBackWhole (run->getPlan());
 }
 
 void ApplicationEngine::putBack()
 {
     JUCE_ASSERT_MESSAGE_THREAD
-    putBackAsked = putBackPlan.has_value();
+    cutShort.ask();
     startPutBackIfReady();
 }
 
 void ApplicationEngine::startPutBackIfReady()
 {
-    // Into the keyboard whose data it is, alone, once its version has been read again.
-    if (! putBackAsked || ! putBackPlan.has_value() || isBusy() || state->model != putBackPlan->model || state->version <= 0.0
-        || KeyboardPortNames::countKeyboards (midiManager->getOutputNames()) != 1 || ! midiManager->isMidiOutputOpen (state->port1Name))
-        return;
-
-    auto plan = std::move (*putBackPlan);
-    updateLog.note ("putting back the data of the restore cut short");
-    beginRun (RunKind::putBack, std::move (plan), EngineStatus::restoringGlobals, true);
+    if (auto plan = isBusy() ? std::nullopt : cutShort.takeIfReady (*state, *midiManager))
+        beginRun (RunKind::putBack, std::move (*plan), EngineStatus::restoringGlobals, true);
 }
 
 void ApplicationEngine::handleMessage (const juce::Message& message)
@@ -324,7 +291,7 @@ void ApplicationEngine::beginRun (RunKind kind, RunPlan plan, int firstStatus, b
 {
     reset (false);
     retry.reset();
-    putBackAsked = false;
+    cutShort.dropAsk();
     errorDetail.clear();
     runKind = kind;
     state->globals = std::move (plan.globals);

@@ -6,6 +6,7 @@
 #include "engine/FirmwareUpdate.h"
 #include "engine/QueueASyncUpdater.h"
 #include "engine/RestartWaitWatch.h"
+#include "engine/RestoreCutShort.h"
 #include "engine/RunPlan.h"
 #include "engine/UnopenablePortWatch.h"
 #include "engine/UpdateLog.h"
@@ -150,7 +151,7 @@ public:
     /** Whether the last run failed while putting the user's data back or checking it, so
         that the keyboard holds only part of it, and that data is still here to put back.
     */
-    bool canPutBack() const { return putBackPlan.has_value() && ! isBusy(); }
+    bool canPutBack() const { return cutShort.isKept() && ! isBusy(); }
 
     /** Puts the data of the restore cut short back once more, and checks it, as soon as
         the keyboard it belongs to is connected alone with its version read: at once if it
@@ -159,7 +160,7 @@ public:
     void putBack();
 
     /** The backup folder that holds the data to put back; empty when none does. */
-    juce::String getPutBackFolder() const { return putBackPlan.has_value() ? putBackPlan->dataFolder() : juce::String(); }
+    juce::String getPutBackFolder() const { return cutShort.getFolder(); }
 
     //==============================================================================
     /** How long the waits for the keyboard go on before they explain themselves. */
@@ -234,8 +235,7 @@ private:
     RunKind runKind = RunKind::none;
 
     std::optional<Retry> retry;
-    std::optional<RunPlan> putBackPlan; // the user data of a restore cut short, until put back
-    bool putBackAsked = false;
+    RestoreCutShort cutShort;
 
     juce::ListenerList<Listener> listeners;
     juce::String lastBackupFolder;
