@@ -615,9 +615,10 @@ TEST (Restore, WhatTheKeyboardDidNotKeepIsSentAgainUntilItHoldsItAll)
         ASSERT_EQ (rigs.back()->engine->beginBackupRestore (*backup), "");
     }
 
+    // Ended, and its end told: the error's notification follows the return to idle.
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return std::none_of (rigs.begin(), rigs.end(), [] (auto& r)
-                                                         { return r->engine->isBusy(); }); },
+                                  { return std::all_of (rigs.begin(), rigs.end(), [] (auto& r)
+                                                        { return ! r->engine->isBusy() && (! r->listener.errors.empty() || r->listener.heard (EngineStatus::completed)); }); },
                                   test::updateTimeoutMs));
 
     for (size_t i = 0; i < rigs.size(); ++i)
@@ -716,7 +717,7 @@ TEST (Restore, TheUsersDataGoesToTheKeyboardAloneWhateverElseIsOpen)
     ASSERT_EQ (rig.engine->beginBackupRestore (*backup), "");
 
     ASSERT_TRUE (test::pumpUntil ([&]
-                                  { return ! rig.engine->isBusy(); },
+                                  { return ! rig.engine->isBusy() && (rig.listener.heard (EngineStatus::completed) || ! rig.listener.errors.empty()); },
                                   test::updateTimeoutMs));
     EXPECT_TRUE (rig.listener.errors.empty());
     EXPECT_TRUE (rig.listener.heard (EngineStatus::checkingRestore));
