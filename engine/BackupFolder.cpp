@@ -349,7 +349,7 @@ juce::Time BackupFolder::time() const
     return manifest.has_value() ? manifest->time : folder.getChildFile ("Globals.syx").getLastModificationTime();
 }
 
-std::optional<BackupFolder> BackupFolder::findNewest (const juce::File& userData, int model)
+std::optional<BackupFolder> BackupFolder::findNewest (const juce::File& userData, int model, std::function<bool (const juce::File&)> only)
 {
     std::optional<BackupFolder> newest;
 
@@ -364,6 +364,9 @@ std::optional<BackupFolder> BackupFolder::findNewest (const juce::File& userData
 
     for (int i = 0; i < juce::jmin (children.size(), maxFoldersSearched); ++i)
     {
+        if (only != nullptr && ! only (children.getReference (i)))
+            continue;
+
         juce::String problem;
         auto backup = read (children.getReference (i), problem);
 

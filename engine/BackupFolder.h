@@ -57,9 +57,10 @@ public:
     static constexpr int maxFoldersSearched = 100;
 
     /** The newest backup of this model that reads back whole, if there is one, among the
-        newest maxFoldersSearched folders; the others are not looked at.
+        newest maxFoldersSearched folders; the others are not looked at. Only folders this
+        accepts, if given, are read.
     */
-    static std::optional<BackupFolder> findNewest (const juce::File& userData, int model);
+    static std::optional<BackupFolder> findNewest (const juce::File& userData, int model, std::function<bool (const juce::File&)> only = {});
 
     juce::File folder;
     int model = HardwareModel::unknown; // by the model code its messages carry

@@ -22,22 +22,6 @@ bool HalfRestoredMark::isSet (const juce::File& backupFolder)
 
 std::optional<BackupFolder> HalfRestoredMark::findNewest (const juce::File& userData, int model)
 {
-    std::optional<BackupFolder> newest;
-
-    if (HardwareModel::nameOf (model)[0] == 0)
-        return newest;
-
-    for (auto& child : BackupFolder::modelFolder (userData, model).findChildFiles (juce::File::findDirectories, false))
-    {
-        if (! isSet (child))
-            continue;
-
-        juce::String problem;
-        auto backup = BackupFolder::read (child, problem);
-
-        if (backup.has_value() && backup->model == model && (! newest.has_value() || backup->time() > newest->time()))
-            newest = std::move (backup);
-    }
-
-    return newest;
+    // Writing the note makes its folder one of the newest, which the search reads.
+    return BackupFolder::findNewest (userData, model, isSet);
 }

@@ -118,14 +118,13 @@ void RestoreCheckStep::mend()
         messages.insert (messages.end(), sentPresets[place].begin(), sentPresets[place].end());
 
     sender = nullptr;
-    sender = sendToKeyboard (
-        std::move (messages),
-        pauseMs,
-        [this]
-        {
-                                 sender = nullptr;
-                                 readBack(); },
-        EngineError::restoreIncomplete);
+    auto thenReadBack = [this]
+    {
+        sender = nullptr;
+        readBack();
+    };
+
+    sender = sendToKeyboard (std::move (messages), pauseMs, thenReadBack, EngineError::restoreIncomplete);
 }
 
 juce::String RestoreCheckStep::describeDifferences() const
