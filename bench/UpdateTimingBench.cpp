@@ -4,11 +4,12 @@
 // for the backup and again for the check of the restore, 14 restored globals x 2 ms,
 // 12,352 restored preset messages x 3 ms, and the quiet time after each of the 33 reads
 // of the backup and of the check) plus the keyboard's own restart delays; and reports
-// the peak resident memory.
+// how long the message thread kept its callers waiting, and the peak resident memory.
 
 #include "BenchSupport.h"
 #include "engine/ApplicationEngine.h"
 #include "engine/ReplyCollector.h"
+#include "sim/MessageThreadStallMeter.h"
 #include "sim/SimulatedKeyboard.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -66,6 +67,7 @@ int main (int argc, char* argv[])
         return 1;
 
     times.entered.clear();
+    const MessageThreadStallMeter stallMeter;
     const auto started = juce::Time::getMillisecondCounterHiRes();
     engine->beginUpdate();
 
@@ -89,6 +91,8 @@ int main (int argc, char* argv[])
 
     for (size_t i = 0; i + 1 < std::size (steps); ++i)
         std::cout << "  " << EngineStatus::nameOf (steps[i]) << ": " << juce::String ((times.entered[steps[i + 1]] - times.entered[steps[i]]) / 1000.0, 3) << " s\n";
+
+    std::cout << "the message thread's waits: " << MessageThreadStallMeter::describe (stallMeter.getFigures()) << "\n";
 
     rusage usage {};
     getrusage (RUSAGE_SELF, &usage);

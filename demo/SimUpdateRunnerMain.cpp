@@ -8,6 +8,7 @@
 
 #include "engine/ApplicationEngine.h"
 #include "sim/KeyboardProcess.h"
+#include "sim/MessageThreadStallMeter.h"
 #include "sim/UpdateResultCheck.h"
 
 #if JUCE_WINDOWS
@@ -433,6 +434,7 @@ int main (int argc, char** argv)
     const auto restoring = options->backupToRestore != juce::File();
     const auto dataBefore = keyboard != nullptr ? keyboard->getUserData() : SimulatedKeyboard::UserData {};
     juce::String backupFolder;
+    const MessageThreadStallMeter stallMeter;
 
     if (restoring)
     {
@@ -491,6 +493,8 @@ int main (int argc, char** argv)
 
     if (! ended)
         return fail ("the update did not end within " + juce::String (options->timeoutSeconds) + " s");
+
+    std::cout << "the message thread's waits: " << MessageThreadStallMeter::describe (stallMeter.getFigures()) << std::endl;
 
     if (secondKeyboard != nullptr)
     {

@@ -2,7 +2,9 @@
 
 /** The data compiled into the executable, each as a pointer to its first byte and its
     size in bytes, byte for byte as its source file holds it: the two firmware streams
-    and the window's artwork.
+    and the window's artwork. Each picture of the window is also held drawn at twice its
+    size, for displays of twice the density, under its name with "_2x" before "_png":
+    those are reached by name.
 */
 namespace EmbeddedResources
 {
@@ -47,7 +49,12 @@ extern const int MoreltaFirmwareUpdater_UpdateButton_Press_pngSize;
 */
 extern const bool firmwareIsPlaceholder;
 
-/** The names above, in their order. */
+/** The names of every resource: the streams, the icon, then each picture at 1x and 2x. */
 extern const char* const namedResourceList[];
-constexpr int namedResourceListSize = 12;
+constexpr int namedResourceListSize = 21;
+
+/** The resource of this name, with its size in bytes; nullptr and 0 for a name not in
+    the list.
+*/
+const char* getNamedResource (const char* resourceName, int& size);
 } // namespace EmbeddedResources

@@ -392,30 +392,41 @@ TEST_F (FirmwareSenderTest, TheKeyboardsLoaderAcceptsBothEmbeddedImagesByteForBy
     EXPECT_EQ (keyboard.getFlashedImage (FirmwareStreamChecker::Image::assets), embedded (EmbeddedResources::KVX1_RC_assets_syx, EmbeddedResources::KVX1_RC_assets_syxSize));
 }
 
-TEST (EmbeddedResources, HoldTheArtworkAsRgbaPngsOfTheirSizes)
+TEST (EmbeddedResources, HoldTheArtworkAsRgbaPngsOfTheirSizesEachPictureAlsoAtTwice)
 {
-    const std::tuple<const char*, const char*, int, int, int> pictures[] = {
-        { "Morelta_FirmwareIcon_png", EmbeddedResources::Morelta_FirmwareIcon_png, EmbeddedResources::Morelta_FirmwareIcon_pngSize, 1024, 1024 },
-        { "MoreltaLockup_png", EmbeddedResources::MoreltaLockup_png, EmbeddedResources::MoreltaLockup_pngSize, 358, 77 },
-        { "IvraLogo_png", EmbeddedResources::IvraLogo_png, EmbeddedResources::IvraLogo_pngSize, 79, 23 },
-        { "MoreltaFirmwareUpdater_Background_25_png", EmbeddedResources::MoreltaFirmwareUpdater_Background_25_png, EmbeddedResources::MoreltaFirmwareUpdater_Background_25_pngSize, 400, 311 },
-        { "MoreltaFirmwareUpdater_Background_49_png", EmbeddedResources::MoreltaFirmwareUpdater_Background_49_png, EmbeddedResources::MoreltaFirmwareUpdater_Background_49_pngSize, 400, 311 },
-        { "MoreltaFirmwareUpdater_Background_61_png", EmbeddedResources::MoreltaFirmwareUpdater_Background_61_png, EmbeddedResources::MoreltaFirmwareUpdater_Background_61_pngSize, 400, 311 },
-        { "MoreltaFirmwareUpdater_ProgressBar_png", EmbeddedResources::MoreltaFirmwareUpdater_ProgressBar_png, EmbeddedResources::MoreltaFirmwareUpdater_ProgressBar_pngSize, 360, 32 },
-        { "MoreltaFirmwareUpdater_UpdateButton_Hover_png", EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Hover_png, EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Hover_pngSize, 212, 56 },
-        { "MoreltaFirmwareUpdater_UpdateButton_Normal_png", EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Normal_png, EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Normal_pngSize, 212, 56 },
-        { "MoreltaFirmwareUpdater_UpdateButton_Press_png", EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Press_png, EmbeddedResources::MoreltaFirmwareUpdater_UpdateButton_Press_pngSize, 212, 56 },
+    const std::tuple<const char*, int, int> pictures[] = {
+        { "MoreltaLockup", 358, 77 },
+        { "IvraLogo", 79, 23 },
+        { "MoreltaFirmwareUpdater_Background_25", 400, 311 },
+        { "MoreltaFirmwareUpdater_Background_49", 400, 311 },
+        { "MoreltaFirmwareUpdater_Background_61", 400, 311 },
+        { "MoreltaFirmwareUpdater_ProgressBar", 360, 32 },
+        { "MoreltaFirmwareUpdater_UpdateButton_Hover", 212, 56 },
+        { "MoreltaFirmwareUpdater_UpdateButton_Normal", 212, 56 },
+        { "MoreltaFirmwareUpdater_UpdateButton_Press", 212, 56 },
     };
 
-    ASSERT_EQ (EmbeddedResources::namedResourceListSize, 12);
+    std::vector<std::tuple<juce::String, int, int>> expected { { "Morelta_FirmwareIcon_png", 1024, 1024 } };
+
+    for (auto [name, width, height] : pictures)
+    {
+        expected.emplace_back (juce::String (name) + "_png", width, height);
+        expected.emplace_back (juce::String (name) + "_2x_png", 2 * width, 2 * height);
+    }
+
+    ASSERT_EQ (EmbeddedResources::namedResourceListSize, 2 + (int) expected.size());
     EXPECT_STREQ (EmbeddedResources::namedResourceList[0], "KVX1_RCap_syx");
     EXPECT_STREQ (EmbeddedResources::namedResourceList[1], "KVX1_RC_assets_syx");
 
-    for (size_t i = 0; i < std::size (pictures); ++i)
+    for (size_t i = 0; i < expected.size(); ++i)
     {
-        auto [name, data, size, width, height] = pictures[i];
+        auto [name, width, height] = expected[i];
         SCOPED_TRACE (name);
-        EXPECT_STREQ (EmbeddedResources::namedResourceList[i + 2], name);
+        EXPECT_EQ (juce::String (EmbeddedResources::namedResourceList[i + 2]), name);
+
+        int size = 0;
+        const auto* data = EmbeddedResources::getNamedResource (name.toRawUTF8(), size);
+        ASSERT_NE (data, nullptr);
 
         // The PNG header: 8 bits per channel, colour type 6 (RGBA), not interlaced.
         const auto* bytes = reinterpret_cast<const juce::uint8*> (data);
@@ -429,4 +440,8 @@ TEST (EmbeddedResources, HoldTheArtworkAsRgbaPngsOfTheirSizes)
         EXPECT_EQ (image.getWidth(), width);
         EXPECT_EQ (image.getHeight(), height);
     }
+
+    int size = 1;
+    EXPECT_EQ (EmbeddedResources::getNamedResource ("MoreltaLockup_3x_png", size), nullptr);
+    EXPECT_EQ (size, 0);
 }

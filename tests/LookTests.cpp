@@ -348,7 +348,7 @@ protected:
     const FontSubstitutingLook::ScopedDefault fonts;
     CustomLook look;
     const juce::Image frame = frameImage();
-    ProgressDisplayWithBackground display { frame };
+    ProgressDisplayWithBackground display { { frame, {} } };
 };
 } // namespace
 
@@ -378,7 +378,7 @@ TEST_F (ProgressDisplayTest, PutsTheBarUnderTheFrameAndBindsItToProgress)
 
 TEST_F (ProgressDisplayTest, WithoutAPictureTheBarHasNoSize)
 {
-    ProgressDisplayWithBackground empty { juce::Image() };
+    ProgressDisplayWithBackground empty { {} };
     EXPECT_EQ (empty.getProgressBar().getWidth(), 0);
     EXPECT_EQ (empty.getProgressBar().getHeight(), 0);
 }

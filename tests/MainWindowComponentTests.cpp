@@ -4,6 +4,7 @@
 #include "platform/FontSubstitutingLook.h"
 #include "resources/EmbeddedResources.h"
 #include "ui/MainWindowComponent.h"
+#include "ui/ScaledImage.h"
 
 #include <gtest/gtest.h>
 
@@ -650,65 +651,83 @@ TEST_F (MainWindowComponentTest, ClickingTheUpdateButtonAsksForTheUpdateAfterThe
     EXPECT_EQ (target.performed, (std::vector<Invocation> { { ApplicationCommandIDs::updateCommandID, juce::ApplicationCommandTarget::InvocationInfo::direct } }));
 }
 
-TEST_F (MainWindowComponentTest, GenericBackgroundIsBlackAroundTheLogoAndLockup)
+// The window drawn for a display of each scale shows the artwork drawn for it, pixel for
+// pixel: at 1x the 1x pictures, at 2x the 2x ones.
+TEST_F (MainWindowComponentTest, GenericBackgroundIsBlackAroundTheLogoAndLockupAtEachScale)
 {
-    auto& background = w().getBackground();
-    const auto image = background.createComponentSnapshot (background.getLocalBounds(), true, 1.0f);
-    ASSERT_EQ (image.getBounds(), juce::Rectangle<int> (0, 0, 400, 311));
+    for (const auto scale : { 1, 2 })
+    {
+        SCOPED_TRACE (scale);
+        auto& background = w().getBackground();
+        const auto image = background.createComponentSnapshot (background.getLocalBounds(), true, (float) scale);
+        ASSERT_EQ (image.getBounds(), juce::Rectangle<int> (0, 0, 400, 311) * scale);
 
-    using namespace EmbeddedResources;
-    const auto logo = resourceImage (IvraLogo_png, IvraLogo_pngSize);
-    const auto lockup = resourceImage (MoreltaLockup_png, MoreltaLockup_pngSize);
-    const juce::Rectangle<int> logoArea (20, 270, 79, 23), lockupArea (20, 10, 358, 77);
-    const juce::Colour black (0xFF000000);
-    int pictureColoured = 0;
+        const auto logo = ScaledImage::named ("IvraLogo").forScale ((float) scale);
+        const auto lockup = ScaledImage::named ("MoreltaLockup").forScale ((float) scale);
+        const auto logoArea = juce::Rectangle<int> (20, 270, 79, 23) * scale, lockupArea = juce::Rectangle<int> (20, 10, 358, 77) * scale;
+        const juce::Colour black (0xFF000000);
+        int pictureColoured = 0;
 
-    for (int y = 0; y < image.getHeight(); ++y)
-        for (int x = 0; x < image.getWidth(); ++x)
-        {
-            const auto pixel = image.getPixelAt (x, y);
-            auto expected = black;
+        for (int y = 0; y < image.getHeight(); ++y)
+            for (int x = 0; x < image.getWidth(); ++x)
+            {
+                const auto pixel = image.getPixelAt (x, y);
+                auto expected = black;
 
-            if (logoArea.contains (x, y))
-                expected = black.overlaidWith (logo.getPixelAt (x - logoArea.getX(), y - logoArea.getY()));
-            else if (lockupArea.contains (x, y))
-                expected = black.overlaidWith (lockup.getPixelAt (x - lockupArea.getX(), y - lockupArea.getY()));
+                if (logoArea.contains (x, y))
+                    expected = black.overlaidWith (logo.getPixelAt (x - logoArea.getX(), y - logoArea.getY()));
+                else if (lockupArea.contains (x, y))
+                    expected = black.overlaidWith (lockup.getPixelAt (x - lockupArea.getX(), y - lockupArea.getY()));
 
-            if (expected != black)
-                ++pictureColoured;
+                if (expected != black)
+                    ++pictureColoured;
 
-            ASSERT_TRUE (isCloseTo (pixel, expected, 2)) << x << "," << y << ": " << pixel.toDisplayString (true) << " expected " << expected.toDisplayString (true);
-        }
+                ASSERT_TRUE (isCloseTo (pixel, expected, 2)) << x << "," << y << ": " << pixel.toDisplayString (true) << " expected " << expected.toDisplayString (true);
+            }
 
-    // The pictures really are on it.
-    EXPECT_GT (pictureColoured, 100);
+        // The pictures really are on it.
+        EXPECT_GT (pictureColoured, 100 * scale * scale);
+    }
 }
 
-TEST_F (MainWindowComponentTest, PaintsTheModelsPictureWhereNoControlCoversIt)
+TEST_F (MainWindowComponentTest, PaintsTheModelsPictureWhereNoControlCoversItAndTheButtonAtEachScale)
 {
     w().firmwareVersionChanged (1.2);
     w().hardwareModelChanged (HardwareModel::morelta49);
 
-    const auto image = w().createComponentSnapshot (w().getLocalBounds(), true, 1.0f);
-    const auto picture = modelPicture (HardwareModel::morelta49);
-    ASSERT_EQ (image.getBounds(), picture.getBounds());
+    for (const auto scale : { 1, 2 })
+    {
+        SCOPED_TRACE (scale);
+        const auto image = w().createComponentSnapshot (w().getLocalBounds(), true, (float) scale);
+        const auto picture = ScaledImage::named ("MoreltaFirmwareUpdater_Background_49").forScale ((float) scale);
+        const auto button = ScaledImage::named ("MoreltaFirmwareUpdater_UpdateButton_Normal").forScale ((float) scale);
+        ASSERT_EQ (image.getBounds(), picture.getBounds());
+        const auto buttonArea = juce::Rectangle<int> (175, 250, 212, 56) * scale;
 
-    // Above the notice, left of everything, below the versions left of the button.
-    const juce::Rectangle<int> uncovered[] = { { 0, 0, 400, 90 }, { 0, 0, 25, 311 }, { 0, 250, 175, 61 }, { 386, 90, 14, 135 } };
-    int nonBlack = 0;
+        // Above the notice, left of everything, below the versions left of the button, and
+        // the button.
+        const juce::Rectangle<int> uncovered[] = { { 0, 0, 400, 90 }, { 0, 0, 25, 311 }, { 0, 250, 175, 61 }, { 386, 90, 14, 135 }, { 175, 250, 212, 56 } };
+        int nonBlack = 0;
 
-    for (const auto& area : uncovered)
-        for (int y = area.getY(); y < area.getBottom(); ++y)
-            for (int x = area.getX(); x < area.getRight(); ++x)
-            {
-                const auto expected = picture.getPixelAt (x, y);
-                nonBlack += expected.getBrightness() > 0.1f ? 1 : 0;
-                ASSERT_TRUE (isCloseTo (image.getPixelAt (x, y), expected, 1)) << x << "," << y << ": " << image.getPixelAt (x, y).toDisplayString (true) << " expected " << expected.toDisplayString (true);
-            }
+        for (const auto& area : uncovered)
+            for (int y = area.getY() * scale; y < area.getBottom() * scale; ++y)
+                for (int x = area.getX() * scale; x < area.getRight() * scale; ++x)
+                {
+                    auto expected = picture.getPixelAt (x, y);
 
-    EXPECT_GT (nonBlack, 100);
+                    if (buttonArea.contains (x, y))
+                        expected = expected.overlaidWith (button.getPixelAt (x - buttonArea.getX(), y - buttonArea.getY()));
+
+                    nonBlack += expected.getBrightness() > 0.1f ? 1 : 0;
+                    ASSERT_TRUE (isCloseTo (image.getPixelAt (x, y), expected, 1)) << x << "," << y << ": " << image.getPixelAt (x, y).toDisplayString (true) << " expected " << expected.toDisplayString (true);
+                }
+
+        EXPECT_GT (nonBlack, 100 * scale * scale);
+    }
 
     // The other models' pictures differ there, so the comparison tells them apart.
+    const auto picture = modelPicture (HardwareModel::morelta49);
+
     for (const auto other : { HardwareModel::morelta25, HardwareModel::morelta61 })
     {
         const auto otherPicture = modelPicture (other);

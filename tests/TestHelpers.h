@@ -15,7 +15,7 @@ namespace test
     sanitizer build on a loaded two-core machine takes, as no test may fail for being slow.
 */
 constexpr int stepTimeoutMs = 30000;    // a step of the protocol, a detection tick, a port poll
-constexpr int updateTimeoutMs = 300000; // whole updates
+constexpr int updateTimeoutMs = 900000; // whole updates, two side by side under ThreadSanitizer among other tests
 
 /** Runs the message loop until the condition holds; false if it still does not after
     the timeout.

@@ -1,7 +1,6 @@
 #include "ui/MainWindowComponent.h"
 
 #include "engine/RestorePlan.h"
-#include "resources/EmbeddedResources.h"
 #include "ui/SupportPage.h"
 
 namespace
@@ -45,9 +44,10 @@ const StepDisplay steps[] = {
     { "Checking restored data", false, false },
 };
 
-juce::Image imageFrom (const char* data, int size)
+// The picture of a model's keyboard, named by its number of keys.
+ScaledImage modelPicture (int model)
 {
-    return juce::ImageCache::getFromMemory (data, size);
+    return ScaledImage::named ("MoreltaFirmwareUpdater_Background_" + juce::String (HardwareModel::nameOf (model)).getLastCharacters (2));
 }
 
 std::unique_ptr<juce::Label> makeLabel (const juce::Font& font, const juce::String& text, int width, int height, int justification)
@@ -64,22 +64,12 @@ std::unique_ptr<juce::Label> makeLabel (const juce::Font& font, const juce::Stri
 
 //==============================================================================
 MainWindowComponent::GenericBackgroundComponent::GenericBackgroundComponent()
+    : logo (std::make_unique<ScaledImageComponent> (ScaledImage::named ("IvraLogo")))
+    , lockup (std::make_unique<ScaledImageComponent> (ScaledImage::named ("MoreltaLockup")))
 {
-    using namespace EmbeddedResources;
-    const auto sizeTemplate = imageFrom (MoreltaFirmwareUpdater_Background_61_png, MoreltaFirmwareUpdater_Background_61_pngSize);
-
-    auto makePicture = [this] (const juce::Image& image)
-    {
-        auto picture = std::make_unique<juce::ImageComponent>();
-        picture->setImage (image);
-        picture->setSize (image.getWidth(), image.getHeight());
-        addAndMakeVisible (*picture);
-        return picture;
-    };
-
-    logo = makePicture (imageFrom (IvraLogo_png, IvraLogo_pngSize));
-    lockup = makePicture (imageFrom (MoreltaLockup_png, MoreltaLockup_pngSize));
-    setSize (sizeTemplate.getWidth(), sizeTemplate.getHeight());
+    addAndMakeVisible (*logo);
+    addAndMakeVisible (*lockup);
+    setSize (windowWidth, windowHeight);
 }
 
 void MainWindowComponent::GenericBackgroundComponent::paint (juce::Graphics& g)
@@ -97,19 +87,16 @@ void MainWindowComponent::GenericBackgroundComponent::resized()
 MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manager, bool placeholderFirmware)
     : commandManager (manager)
 {
-    using namespace EmbeddedResources;
-    const auto sizeTemplate = imageFrom (MoreltaFirmwareUpdater_Background_61_png, MoreltaFirmwareUpdater_Background_61_pngSize);
-
     background = std::make_unique<GenericBackgroundComponent>();
     addAndMakeVisible (*background);
 
-    const auto transparent = juce::Colour (0x00FFFFFF);
-    updateButton = std::make_unique<juce::ImageButton> (juce::String());
-    updateButton->setImages (true, false, true, imageFrom (MoreltaFirmwareUpdater_UpdateButton_Normal_png, MoreltaFirmwareUpdater_UpdateButton_Normal_pngSize), 1.0f, transparent, imageFrom (MoreltaFirmwareUpdater_UpdateButton_Hover_png, MoreltaFirmwareUpdater_UpdateButton_Hover_pngSize), 1.0f, transparent, imageFrom (MoreltaFirmwareUpdater_UpdateButton_Press_png, MoreltaFirmwareUpdater_UpdateButton_Press_pngSize), 1.0f, transparent, 0.0f);
+    updateButton = std::make_unique<ScaledImageButton> (ScaledImage::named ("MoreltaFirmwareUpdater_UpdateButton_Normal"),
+                                                        ScaledImage::named ("MoreltaFirmwareUpdater_UpdateButton_Hover"),
+                                                        ScaledImage::named ("MoreltaFirmwareUpdater_UpdateButton_Press"));
 
-    const auto frame = imageFrom (MoreltaFirmwareUpdater_ProgressBar_png, MoreltaFirmwareUpdater_ProgressBar_pngSize);
+    const auto frame = ScaledImage::named ("MoreltaFirmwareUpdater_ProgressBar");
     progressDisplay = std::make_unique<ProgressDisplayWithBackground> (frame);
-    progressDisplay->setSize (frame.getWidth(), frame.getHeight());
+    progressDisplay->setSize (frame.normal.getWidth(), frame.normal.getHeight());
 
     updateButton->addListener (this);
 
@@ -138,7 +125,7 @@ MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manag
     }
 
     addKeyListener (this);
-    setSize (sizeTemplate.getWidth(), sizeTemplate.getHeight());
+    setSize (windowWidth, windowHeight);
 }
 
 MainWindowComponent::~MainWindowComponent()
@@ -220,31 +207,12 @@ void MainWindowComponent::hardwareModelChanged (int model)
 {
     hardwareModel = model;
 
-    using namespace EmbeddedResources;
-    juce::Image picture;
-
-    switch (model)
-    {
-        case HardwareModel::morelta25:
-            picture = imageFrom (MoreltaFirmwareUpdater_Background_25_png, MoreltaFirmwareUpdater_Background_25_pngSize);
-            break;
-        case HardwareModel::morelta49:
-            picture = imageFrom (MoreltaFirmwareUpdater_Background_49_png, MoreltaFirmwareUpdater_Background_49_pngSize);
-            break;
-        case HardwareModel::morelta61:
-            picture = imageFrom (MoreltaFirmwareUpdater_Background_61_png, MoreltaFirmwareUpdater_Background_61_pngSize);
-            break;
-        default:
-            // An unknown model keeps the picture of the last known one.
-            return;
-    }
+    // An unknown model keeps the picture of the last known one.
+    if (juce::String (HardwareModel::nameOf (model)).isEmpty())
+        return;
 
     removeChildComponent (background.get());
-
-    auto modelPicture = std::make_unique<juce::ImageComponent>();
-    modelPicture->setImage (picture);
-    modelPicture->setBounds (0, 0, picture.getWidth(), picture.getHeight());
-    background = std::move (modelPicture);
+    background = std::make_unique<ScaledImageComponent> (modelPicture (model));
     addAndMakeVisible (*background);
 
     showDeviceInfo();

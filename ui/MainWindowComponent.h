@@ -4,6 +4,7 @@
 #include "engine/ApplicationEngine.h"
 #include "ui/CustomLook.h"
 #include "ui/ProgressDisplayWithBackground.h"
+#include "ui/ScaledImageButton.h"
 
 /** The window's content: the keyboard's picture, the notice or the current step, the
     versions, the progress bar and the Update button. It learns everything from the
@@ -20,6 +21,9 @@ class MainWindowComponent final : public juce::Component,
 public:
     using Ptr = juce::ReferenceCountedObjectPtr<MainWindowComponent>;
 
+    /** The window's size in its own units; a display of a higher scale shows it larger. */
+    static constexpr int windowWidth = 400, windowHeight = 311;
+
     /** The version of the firmware this updater carries. */
     static constexpr double updateVersion = FirmwareUpdate::embeddedVersion;
 
@@ -35,7 +39,7 @@ public:
         void resized() override;
 
     private:
-        std::unique_ptr<juce::ImageComponent> logo, lockup;
+        std::unique_ptr<ScaledImageComponent> logo, lockup;
 
         JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (GenericBackgroundComponent)
     };
@@ -88,7 +92,7 @@ private:
     void invokeCommand (juce::CommandID command);
 
     std::unique_ptr<juce::Component> background;
-    std::unique_ptr<juce::ImageButton> updateButton;
+    std::unique_ptr<ScaledImageButton> updateButton;
     std::unique_ptr<ProgressDisplayWithBackground> progressDisplay;
     std::unique_ptr<juce::Label> currentVersionLabel, updateVersionLabel, statusLabel, emergencyLabel, placeholderLabel;
     juce::File droppedFolder;

@@ -1,13 +1,11 @@
 #include "ui/ProgressDisplayWithBackground.h"
 
-ProgressDisplayWithBackground::ProgressDisplayWithBackground (const juce::Image& framePicture)
+ProgressDisplayWithBackground::ProgressDisplayWithBackground (const ScaledImage& framePicture)
     : progressBar (std::make_unique<juce::ProgressBar> (progress))
-    , frame (std::make_unique<juce::ImageComponent>())
+    , frame (std::make_unique<ScaledImageComponent> (framePicture))
 {
-    progressBar->setSize (framePicture.isValid() ? framePicture.getWidth() - 6 : 0, framePicture.getHeight());
-
-    frame->setImage (framePicture);
-    frame->setSize (framePicture.getWidth(), framePicture.getHeight());
+    const auto& picture = framePicture.normal;
+    progressBar->setSize (picture.isValid() ? picture.getWidth() - 6 : 0, picture.getHeight());
 
     // The look fills the whole bar with this colour first: nothing visible.
     progressBar->setColour (juce::ProgressBar::backgroundColourId, juce::Colour (0x00000000));

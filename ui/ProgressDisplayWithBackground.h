@@ -1,6 +1,6 @@
 #pragma once
 
-#include <juce_gui_basics/juce_gui_basics.h>
+#include "ui/ScaledImageComponent.h"
 
 /** JUCE's progress bar under a framed picture: the frame's transparent inside lets the
     bar show through, and the frame is always drawn above it.
@@ -8,8 +8,8 @@
 class ProgressDisplayWithBackground final : public juce::Component
 {
 public:
-    /** The bar is 6 pixels narrower than the frame and as high. */
-    explicit ProgressDisplayWithBackground (const juce::Image& framePicture);
+    /** The bar is 6 pixels narrower than the frame (its 1x picture) and as high. */
+    explicit ProgressDisplayWithBackground (const ScaledImage& framePicture);
     ~ProgressDisplayWithBackground() override;
 
     void resized() override;
@@ -24,7 +24,7 @@ public:
 
 private:
     std::unique_ptr<juce::ProgressBar> progressBar;
-    std::unique_ptr<juce::ImageComponent> frame;
+    std::unique_ptr<ScaledImageComponent> frame;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (ProgressDisplayWithBackground)
 };

@@ -1,13 +1,16 @@
 // Draws our own artwork for the updater's window, with JUCE's graphics, at the sizes the
-// window is laid out for, and writes each picture as an 8-bit RGBA PNG. The results are
-// committed under resources/artwork, so that builds do not depend on fonts; run this
-// tool (the regenerate_artwork target) to make them again. Also writes the Windows icon.
+// window is laid out for and at each display scale asked for (1 and 2 unless told), and
+// writes each picture as an 8-bit RGBA PNG: "Name.png" at 1x, "Name_2x.png" at 2x. The
+// window takes the one that fits its display. The results are committed under
+// resources/artwork, so that builds do not depend on fonts; run this tool (the
+// regenerate_artwork target) to make them again. Also writes the Windows icon.
 //
-//   artwork_generator OUTPUT_FOLDER WINDOWS_ICON_FILE
+//   artwork_generator OUTPUT_FOLDER WINDOWS_ICON_FILE [SCALE ...]
 
 #include <juce_events/juce_events.h>
 #include <juce_graphics/juce_graphics.h>
 
+#include <functional>
 #include <iostream>
 
 namespace
@@ -44,18 +47,24 @@ void drawLockup (juce::Graphics& g, juce::Rectangle<float> area, const juce::Str
     g.drawText ("FIRMWARE UPDATE", area, juce::Justification::topLeft, false);
 }
 
-juce::Image lockup (const juce::String& productName)
+/** A picture laid out in the window's units, drawn at any scale of them. */
+struct Picture
 {
-    auto image = blank (358, 77);
-    juce::Graphics g (image);
-    drawLockup (g, image.getBounds().toFloat(), productName);
-    return image;
-}
+    int width, height;
+    std::function<void (juce::Graphics&, float scale)> draw;
 
-juce::Image makerLogo()
+    juce::Image render (float scale) const
+    {
+        auto image = blank (juce::roundToInt ((float) width * scale), juce::roundToInt ((float) height * scale));
+        juce::Graphics g (image);
+        g.addTransform (juce::AffineTransform::scale (scale));
+        draw (g, scale);
+        return image;
+    }
+};
+
+void drawMakerLogo (juce::Graphics& g)
 {
-    auto image = blank (79, 23);
-    juce::Graphics g (image);
     g.setColour (juce::Colours::white);
     g.fillRoundedRectangle (0.5f, 0.5f, 22.0f, 22.0f, 4.0f);
     g.setColour (juce::Colours::black);
@@ -64,8 +73,10 @@ juce::Image makerLogo()
     g.setColour (juce::Colours::white);
     g.setFont (boldFont (19.0f).withExtraKerningFactor (0.08f));
     g.drawText ("IVRA", juce::Rectangle<float> (27.0f, 0.0f, 52.0f, 23.0f), juce::Justification::centredLeft, false);
-    return image;
 }
+
+const Picture makerLogo { 79, 23, [] (juce::Graphics& g, float)
+                          { drawMakerLogo (g); } };
 
 /** A keyboard of so many keys, seen from above, filling the area. */
 void drawKeyboard (juce::Graphics& g, juce::Rectangle<float> area, int keys)
@@ -109,10 +120,8 @@ void drawKeyboard (juce::Graphics& g, juce::Rectangle<float> area, int keys)
     }
 }
 
-juce::Image background (int keys)
+void drawBackground (juce::Graphics& g, float scale, int keys)
 {
-    auto image = juce::Image (juce::Image::ARGB, 400, 311, true);
-    juce::Graphics g (image);
     g.fillAll (juce::Colours::black);
 
     const auto width = keys == 25 ? 220.0f : (keys == 49 ? 320.0f : 370.0f);
@@ -125,24 +134,15 @@ juce::Image background (int keys)
     g.fillRoundedRectangle (keyboardArea, 6.0f);
 
     drawLockup (g, juce::Rectangle<float> (20.0f, 10.0f, 358.0f, 77.0f), "MORELTA" + juce::String (keys));
-    g.drawImageAt (makerLogo(), 20, 270);
-    return image;
+
+    // The logo as its own picture is drawn, placed pixel for pixel at every scale: the
+    // window shows the two side by side, and they must not differ.
+    g.drawImageTransformed (makerLogo.render (scale), juce::AffineTransform::scale (1.0f / scale).translated (20.0f, 270.0f));
 }
 
-juce::Image progressFrame()
+void drawUpdateButton (juce::Graphics& g, juce::Colour shade)
 {
-    auto image = blank (360, 32);
-    juce::Graphics g (image);
-    g.setColour (lightGrey);
-    g.drawRect (image.getBounds(), 1);
-    return image;
-}
-
-juce::Image updateButton (juce::Colour shade)
-{
-    auto image = blank (212, 56);
-    juce::Graphics g (image);
-    const auto area = image.getBounds().toFloat().reduced (1.0f);
+    const auto area = juce::Rectangle<float> (0.0f, 0.0f, 212.0f, 56.0f).reduced (1.0f);
     g.setGradientFill (juce::ColourGradient (shade.brighter (0.15f), 0.0f, 0.0f, shade.darker (0.2f), 0.0f, 56.0f, false));
     g.fillRoundedRectangle (area, 10.0f);
     g.setColour (shade.darker (0.5f));
@@ -150,7 +150,6 @@ juce::Image updateButton (juce::Colour shade)
     g.setColour (juce::Colours::white);
     g.setFont (boldFont (21.0f));
     g.drawText ("UPDATE FIRMWARE", area, juce::Justification::centred, false);
-    return image;
 }
 
 juce::Image icon (int size)
@@ -202,9 +201,24 @@ bool writeIco (const juce::File& file)
 
 int main (int argc, char** argv)
 {
-    if (argc != 3)
+    if (argc < 3)
     {
-        std::cerr << "usage: " << argv[0] << " OUTPUT_FOLDER WINDOWS_ICON_FILE\n";
+        std::cerr << "usage: " << argv[0] << " OUTPUT_FOLDER WINDOWS_ICON_FILE [SCALE ...]\n";
+        return 2;
+    }
+
+    std::vector<float> scales;
+
+    for (int i = 3; i < argc; ++i)
+        scales.push_back (juce::String (argv[i]).getFloatValue());
+
+    if (scales.empty())
+        scales = { 1.0f, 2.0f };
+
+    if (std::any_of (scales.begin(), scales.end(), [] (float s)
+                     { return s <= 0.0f || s > 8.0f; }))
+    {
+        std::cerr << "a scale is a number above 0 and up to 8\n";
         return 2;
     }
 
@@ -212,22 +226,44 @@ int main (int argc, char** argv)
     const auto folder = juce::File::getCurrentWorkingDirectory().getChildFile (argv[1]);
     folder.createDirectory();
 
-    const std::pair<const char*, juce::Image> pictures[] = {
-        { "Morelta_FirmwareIcon.png", icon (1024) },
-        { "MoreltaLockup.png", lockup ("MORELTA") },
-        { "IvraLogo.png", makerLogo() },
-        { "MoreltaFirmwareUpdater_Background_25.png", background (25) },
-        { "MoreltaFirmwareUpdater_Background_49.png", background (49) },
-        { "MoreltaFirmwareUpdater_Background_61.png", background (61) },
-        { "MoreltaFirmwareUpdater_ProgressBar.png", progressFrame() },
-        { "MoreltaFirmwareUpdater_UpdateButton_Hover.png", updateButton (juce::Colour (0xff8a8a90)) },
-        { "MoreltaFirmwareUpdater_UpdateButton_Normal.png", updateButton (juce::Colour (0xff6a6a70)) },
-        { "MoreltaFirmwareUpdater_UpdateButton_Press.png", updateButton (juce::Colour (0xff4a4a50)) },
+    const auto background = [] (int keys)
+    {
+        return Picture { 400, 311, [keys] (juce::Graphics& g, float scale)
+                         { drawBackground (g, scale, keys); } };
     };
 
-    for (auto& [name, picture] : pictures)
+    const auto updateButton = [] (juce::Colour shade)
     {
-        if (! writePng (picture, folder.getChildFile (name)))
+        return Picture { 212, 56, [shade] (juce::Graphics& g, float)
+                         { drawUpdateButton (g, shade); } };
+    };
+
+    const std::pair<const char*, Picture> pictures[] = {
+        { "MoreltaLockup", { 358, 77, [] (juce::Graphics& g, float)
+                             { drawLockup (g, { 0.0f, 0.0f, 358.0f, 77.0f }, "MORELTA"); } } },
+        { "IvraLogo", makerLogo },
+        { "MoreltaFirmwareUpdater_Background_25", background (25) },
+        { "MoreltaFirmwareUpdater_Background_49", background (49) },
+        { "MoreltaFirmwareUpdater_Background_61", background (61) },
+        { "MoreltaFirmwareUpdater_ProgressBar", { 360, 32, [] (juce::Graphics& g, float)
+                                                  {
+                                                      g.setColour (lightGrey);
+                                                      g.drawRect (0, 0, 360, 32, 1);
+                                                  } } },
+        { "MoreltaFirmwareUpdater_UpdateButton_Hover", updateButton (juce::Colour (0xff8a8a90)) },
+        { "MoreltaFirmwareUpdater_UpdateButton_Normal", updateButton (juce::Colour (0xff6a6a70)) },
+        { "MoreltaFirmwareUpdater_UpdateButton_Press", updateButton (juce::Colour (0xff4a4a50)) },
+    };
+
+    std::vector<std::pair<juce::String, juce::Image>> files { { "Morelta_FirmwareIcon.png", icon (1024) } };
+
+    for (auto scale : scales)
+        for (auto& [name, picture] : pictures)
+            files.emplace_back (juce::String (name) + (scale == 1.0f ? "" : "_" + juce::String (scale) + "x") + ".png", picture.render (scale));
+
+    for (auto& [name, image] : files)
+    {
+        if (! writePng (image, folder.getChildFile (name)))
         {
             std::cerr << "cannot write " << name << "\n";
             return 1;
