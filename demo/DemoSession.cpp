@@ -73,6 +73,7 @@ DemoSession::DemoSession (MoreltaFirmwareUpdaterApplication& application, Virtua
                                      if (weakThis != nullptr)
                                      {
                                          weakThis->keyboard = std::make_unique<SimulatedKeyboard> (weakThis->ports, weakThis->options.keyboard, weakThis->privateDriver);
+                                         weakThis->pluggedInMs = juce::Time::getMillisecondCounterHiRes();
                                          weakThis->say ("keyboard plugged in: " + weakThis->keyboard->getOutputNames().joinIntoString (", "));
                                      } });
 
@@ -118,6 +119,14 @@ void DemoSession::statusChanged (int status)
 
     if (status == EngineStatus::completed && stage == Stage::updating)
         stage = Stage::checking;
+}
+
+void DemoSession::firmwareVersionChanged (double version)
+{
+    // How soon a keyboard plugged in is found, up to its version in the window.
+    if (version > 0.0 && pluggedInMs > 0.0)
+        say ("the window shows firmware " + juce::String (version, 2) + ", "
+             + juce::String (juce::roundToInt (juce::Time::getMillisecondCounterHiRes() - std::exchange (pluggedInMs, 0.0))) + " ms after the keyboard was plugged in");
 }
 
 void DemoSession::errorOccurred (int error)

@@ -35,7 +35,7 @@ public:
     void statusChanged (int status) override;
     void progressChanged (double value) override { progress = value; }
     void errorOccurred (int error) override;
-    void firmwareVersionChanged (double) override {}
+    void firmwareVersionChanged (double version) override;
     void hardwareModelChanged (int) override {}
     void emergencyModeChanged (bool) override {}
 
@@ -60,6 +60,7 @@ private:
     const Options options;
     std::unique_ptr<SimulatedKeyboard> keyboard;
     const double startMs = juce::Time::getMillisecondCounterHiRes();
+    double pluggedInMs = 0.0;
     Stage stage = Stage::waitingForKeyboard;
     double progress = 0.0;
     int lastStatus = -1, screenshots = 0;

@@ -117,7 +117,6 @@ MidiManager::MidiManager (MidiPortSystem::Ptr portSystem, PrivateDriverSystem::P
     , privateDrivers (privateDriverSystem != nullptr ? std::move (privateDriverSystem) : new NoPrivateDriverSystem())
 {
     jassert (ports != nullptr);
-    startTimer (50);
 }
 
 MidiManager::~MidiManager()
@@ -242,8 +241,12 @@ void MidiManager::openMidiInput (const juce::String& portName)
     const auto names = ports->getInputNames();
     openListedInput (portName, names);
 
-    const juce::ScopedLock sl (lock);
-    retryIfUnopened (portName, names, isInputOpen (portName), disconnectedInputNames, inputBackoffs);
+    {
+        const juce::ScopedLock sl (lock);
+        retryIfUnopened (portName, names, isInputOpen (portName), disconnectedInputNames, inputBackoffs);
+    }
+
+    pollWhileThereIsSomethingToWatch();
 }
 
 void MidiManager::openMidiOutput (const juce::String& portName)
@@ -251,8 +254,12 @@ void MidiManager::openMidiOutput (const juce::String& portName)
     const auto names = ports->getOutputNames();
     openListedOutput (portName, names);
 
-    const juce::ScopedLock sl (lock);
-    retryIfUnopened (portName, names, isOutputOpen (portName), disconnectedOutputNames, outputBackoffs);
+    {
+        const juce::ScopedLock sl (lock);
+        retryIfUnopened (portName, names, isOutputOpen (portName), disconnectedOutputNames, outputBackoffs);
+    }
+
+    pollWhileThereIsSomethingToWatch();
 }
 
 void MidiManager::retryIfUnopened (const juce::String& portName,
@@ -355,6 +362,19 @@ void MidiManager::closePorts (const juce::String& portName)
     inputBackoffs.erase (portName);
     outputBackoffs.erase (portName);
     destroyRetiredPorts();
+    pollWhileThereIsSomethingToWatch();
+}
+
+void MidiManager::pollWhileThereIsSomethingToWatch()
+{
+    // With no port open and none awaited the poll has nothing to do, and a window that
+    // waits for a keyboard should cost next to nothing: detection lists the ports itself.
+    const auto watching = numOpenInputs > 0 || numOpenOutputs > 0 || ! disconnectedInputNames.isEmpty() || ! disconnectedOutputNames.isEmpty();
+
+    if (! watching)
+        stopTimer();
+    else if (! isTimerRunning())
+        startTimer (pollIntervalMs);
 }
 
 void MidiManager::closeMidiInput (const juce::String& portName)
@@ -403,7 +423,7 @@ void MidiManager::closeMidiOutput (const juce::String& portName)
 void MidiManager::destroyRetiredPorts()
 {
     std::vector<OpenInput> inputs;
-    std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> outputs;
+    std::vector<std::shared_ptr<MidiPortSystem::OutputPort>> outputs;
 
     {
         const juce::ScopedLock sl (lock);
@@ -418,32 +438,38 @@ void MidiManager::destroyRetiredPorts()
 //==============================================================================
 bool MidiManager::sendMessageToOutput (const juce::String& portName, const juce::MidiMessage& message)
 {
-    const juce::ScopedLock sl (lock);
-    bool sentToOne = false, allTookIt = true;
-
-    for (auto& entry : openOutputs)
-    {
-        if (entry.name == portName)
-        {
-            sentToOne = true;
-
-            // Every port gets the message, even after another refused it.
-            allTookIt = entry.output->sendMessageNow (message) && allTookIt;
-        }
-    }
-
-    return sentToOne && allTookIt;
+    return sendToOutputs (&portName, message);
 }
 
 bool MidiManager::sendMessageToAllOutputs (const juce::MidiMessage& message)
 {
-    const juce::ScopedLock sl (lock);
+    return sendToOutputs (nullptr, message);
+}
+
+bool MidiManager::sendToOutputs (const juce::String* portNameOrAll, const juce::MidiMessage& message)
+{
+    // One send at a time, so that no two messages interleave on a port. The ports' lock
+    // is held only while the outputs are picked: the poll and the message thread never
+    // wait for a message in flight, which over WinMM can take seconds. An output that the
+    // poll closes meanwhile goes once this send has let go of it.
+    const std::lock_guard<std::mutex> oneSendAtATime (sendMutex);
+    std::vector<std::shared_ptr<MidiPortSystem::OutputPort>> outputs;
+
+    {
+        const juce::ScopedLock sl (lock);
+
+        for (auto& entry : openOutputs)
+            if (portNameOrAll == nullptr || entry.name == *portNameOrAll)
+                outputs.push_back (entry.output);
+    }
+
     bool allTookIt = true;
 
-    for (auto& entry : openOutputs)
-        allTookIt = entry.output->sendMessageNow (message) && allTookIt;
+    // Every port gets the message, even after another refused it.
+    for (auto& output : outputs)
+        allTookIt = output->sendMessageNow (message) && allTookIt;
 
-    return ! openOutputs.empty() && allTookIt;
+    return ! outputs.empty() && allTookIt;
 }
 
 bool MidiManager::isMidiOutputAvailable (const juce::String& portName)
@@ -505,6 +531,7 @@ void MidiManager::timerCallback()
     }
 
     destroyRetiredPorts();
+    pollWhileThereIsSomethingToWatch();
 }
 
 void MidiManager::reopenListed (juce::StringArray& disconnectedNames,

@@ -15,10 +15,10 @@ class PrivateMidiInput;
 /** The one object through which the updater talks MIDI to the keyboard.
 
     Opens ports by exact name, sends to them, hands every received message to its
-    listeners on the thread that received it, and every 50 ms checks that its ports are
-    still listed: a vanished port is closed and its name remembered, and the port is
-    opened again once the name is listed again. Port changes reach the listeners on the
-    message thread.
+    listeners on the thread that received it, and every 50 ms, while it has a port open or
+    awaits one, checks that its ports are still listed: a vanished port is closed and its
+    name remembered, and the port is opened again once the name is listed again. Port
+    changes reach the listeners on the message thread.
 */
 class MidiManager final : public juce::MidiInputCallback,
                           public juce::ReferenceCountedObject,
@@ -52,8 +52,8 @@ public:
         virtual void midiOutputDeviceReconnected (juce::StringArray) {}
     };
 
-    /** Starts the port poll; opens nothing until asked. Without a private driver system
-        the machine has no private driver.
+    /** Opens nothing until asked; the port poll starts with the first port opened.
+        Without a private driver system the machine has no private driver.
     */
     explicit MidiManager (MidiPortSystem::Ptr portSystem, PrivateDriverSystem::Ptr privateDriverSystem = nullptr);
     ~MidiManager() override;
@@ -137,6 +137,9 @@ public:
     static constexpr int firstReopenRetryMs = 250;
     static constexpr int longestReopenRetryMs = 4000;
 
+    /** How often the poll checks the ports' lists while it watches any. */
+    static constexpr int pollIntervalMs = 50;
+
     /** Snapshots that the next poll pass may change; callable from any thread. */
     int getNumOpenInputs() const noexcept { return numOpenInputs.load(); }
     int getNumOpenOutputs() const noexcept { return numOpenOutputs.load(); }
@@ -170,10 +173,11 @@ private:
         OpenInput input;
     };
 
+    // Shared with a send in flight, which may outlast the entry (see sendToOutputs).
     struct OutputEntry
     {
         juce::String name;
-        std::unique_ptr<MidiPortSystem::OutputPort> output;
+        std::shared_ptr<MidiPortSystem::OutputPort> output;
     };
 
     /** One pass over the listeners in progress, so that removals can adjust it. */
@@ -195,6 +199,7 @@ private:
     using IsOpenFunction = bool (MidiManager::*) (const juce::String&) const;
 
     void timerCallback() override;
+    void pollWhileThereIsSomethingToWatch();
     void retryIfUnopened (const juce::String& portName,
                           const juce::StringArray& listedNames,
                           bool opened,
@@ -214,6 +219,7 @@ private:
     bool isOutputOpen (const juce::String& portName) const;
     void destroyRetiredPorts();
     void deliver (const juce::String& portName, juce::MidiInput* source, const juce::MidiMessage& message);
+    bool sendToOutputs (const juce::String* portNameOrAll, const juce::MidiMessage& message);
 
     template <typename Call>
     void callListeners (Call&& call);
@@ -232,9 +238,12 @@ private:
     // Closed ports wait here until the poll has let go of the lock: an input's delivery
     // thread may be inside a listener that is waiting for the lock to send a reply.
     std::vector<OpenInput> retiredInputs;
-    std::vector<std::unique_ptr<MidiPortSystem::OutputPort>> retiredOutputs;
+    std::vector<std::shared_ptr<MidiPortSystem::OutputPort>> retiredOutputs;
 
+    // The lists of ports; never held while a message is on its way.
     juce::CriticalSection lock;
+
+    std::mutex sendMutex;
 
     PrivateDriverSystem::Ptr privateDrivers;
     std::vector<std::unique_ptr<PrivateMidiInput>> privateInputs;

@@ -17,7 +17,7 @@ public:
         {
             const auto posted = juce::Time::getMillisecondCounterHiRes();
             juce::MessageManager::callAsync ([w = waits, posted]
-                                             { w->ms.push_back (juce::Time::getMillisecondCounterHiRes() - posted); });
+                                             { w->add (posted); });
             wait (1);
         }
     }
@@ -25,6 +25,18 @@ public:
 private:
     const juce::ReferenceCountedObjectPtr<Waits> waits;
 };
+
+void MessageThreadStallMeter::Waits::add (double postedMs)
+{
+    const auto now = juce::Time::getMillisecondCounterHiRes();
+    ms.push_back (now - postedMs);
+
+    if (ms.back() > longestMs)
+    {
+        longestMs = ms.back();
+        longestAtMs = postedMs - startMs;
+    }
+}
 
 MessageThreadStallMeter::MessageThreadStallMeter()
     : waits (new Waits())
@@ -50,11 +62,11 @@ MessageThreadStallMeter::Figures MessageThreadStallMeter::getFigures() const
         return {};
 
     std::sort (sorted.begin(), sorted.end());
-    return { sorted.back(), sorted[(sorted.size() - 1) * 99 / 100], sorted.size() };
+    return { waits->longestMs, waits->longestAtMs / 1000.0, sorted[(sorted.size() - 1) * 99 / 100], sorted.size() };
 }
 
 juce::String MessageThreadStallMeter::describe (const Figures& figures)
 {
-    return "longest " + juce::String (figures.longestMs, 1) + " ms, 99th percentile " + juce::String (figures.percentile99Ms, 1) + " ms ("
+    return "longest " + juce::String (figures.longestMs, 1) + " ms (at " + juce::String (figures.longestAtSeconds, 1) + " s), 99th percentile " + juce::String (figures.percentile99Ms, 1) + " ms ("
            + juce::String ((juce::int64) figures.samples) + " samples)";
 }

@@ -261,10 +261,13 @@ TEST_F (MainWindowComponentTest, LaysOutEveryChild)
 
 TEST_F (MainWindowComponentTest, ShowingTheDeviceInfoRevealsTheControlsForGood)
 {
+    // Until then the bar stays hidden, and its timer with it.
+    EXPECT_FALSE (w().getProgressDisplay().getProgressBar().isVisible());
     w().progressChanged (0.7);
     w().emergencyModeChanged (false);
 
     expectControlsShown();
+    EXPECT_TRUE (w().getProgressDisplay().getProgressBar().isVisible());
     EXPECT_EQ (w().getNumChildComponents(), 7);
     EXPECT_EQ (w().getIndexOfChildComponent (&w().getBackground()), 0);
     EXPECT_EQ (w().getProgressDisplay().progress, 0.0);

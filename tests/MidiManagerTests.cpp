@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 namespace
 {
 class RecordingListener : public MidiManager::Listener
@@ -174,7 +176,7 @@ TEST_F (MidiManagerTest, UnpluggingClosesThePortsAndPluggingBackReopensThem)
     EXPECT_EQ (keys.received.size(), 1u);
 }
 
-TEST (MidiManager, EachPollPassListsEachKindOfPortOnce)
+TEST (MidiManager, EachPollPassListsEachKindOfPortOnceAndNothingIsPolledWithNothingToWatch)
 {
     // On Windows 11 each listing goes through the system's MIDI service and is slow.
     struct CountingPortSystem final : public MidiPortSystem
@@ -229,6 +231,13 @@ TEST (MidiManager, EachPollPassListsEachKindOfPortOnce)
         onePerPass += "io";
 
     EXPECT_EQ (listings, onePerPass);
+
+    // Nothing open and nothing awaited: a window waiting for a keyboard lists nothing.
+    manager->closePorts ("MORELTA49");
+    manager->closePorts ("MIDIIN3 (MORELTA49)");
+    ports->takeListings();
+    test::pumpFor (200);
+    EXPECT_EQ (ports->takeListings(), "");
 }
 
 TEST_F (MidiManagerTest, PortsThatVanishBeforeTheNotificationIsDeliveredArriveInOneCall)
@@ -489,6 +498,54 @@ TEST_F (MidiManagerTest, SendsFromSeveralThreadsArriveWholeAndInEachThreadsOrder
                                   { return byte == t; }));
         EXPECT_EQ (m[1], (juce::uint8) (next[t]++ & 0x7F));
     }
+}
+
+TEST_F (MidiManagerTest, AMessageOnItsWayHoldsUpNeitherTheMessageThreadNorThePollButTheNextSend)
+{
+    // A port that takes its message only when told, as a WinMM driver that is slow to mark
+    // a block done; bounded, so that a manager that waits for it fails rather than hangs.
+    std::atomic<bool> taking { false }, release { false };
+    test::SharedList<int> arrived;
+    ports->addOutputPort ("SLOW", [&] (const juce::MidiMessage& m)
+                          {
+                              taking = true;
+                              test::waitWithoutPumping ([&]
+                                                        { return release.load(); },
+                                                        10000);
+                              arrived.add (m.getNoteNumber());
+                          });
+    Device other (*ports, "OTHER");
+    manager->openMidiOutput ("SLOW");
+    manager->openMidiOutput ("OTHER");
+
+    std::atomic<int> sendsReturned { 0 };
+    std::thread first ([&]
+                       {
+                           EXPECT_TRUE (manager->sendMessageToOutput ("SLOW", juce::MidiMessage::noteOn (1, 1, 0.5f)));
+                           ++sendsReturned;
+                       });
+    ASSERT_TRUE (test::waitWithoutPumping ([&]
+                                           { return taking.load(); }));
+
+    std::thread second ([&]
+                        {
+                            EXPECT_TRUE (manager->sendMessageToAllOutputs (juce::MidiMessage::noteOn (1, 2, 0.5f)));
+                            ++sendsReturned;
+                        });
+
+    // While the message is on its way the lists answer, the poll closes a port that went,
+    // and the next send waits its turn.
+    EXPECT_TRUE (manager->isMidiOutputOpen ("SLOW"));
+    other.unplug();
+    EXPECT_TRUE (test::pumpUntil ([&]
+                                  { return manager->getNumOpenOutputs() == 1; }));
+    EXPECT_EQ (sendsReturned.load(), 0);
+
+    release = true;
+    first.join();
+    second.join();
+    EXPECT_EQ (arrived.get(), (std::vector<int> { 1, 2 }));
+    EXPECT_TRUE (other.received.get().empty());
 }
 
 TEST_F (MidiManagerTest, AListenerMaySendAndRemoveItselfFromItsOwnCallWhileThePollRuns)

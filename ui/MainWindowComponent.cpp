@@ -98,6 +98,10 @@ MainWindowComponent::MainWindowComponent (juce::ApplicationCommandManager& manag
     progressDisplay = std::make_unique<ProgressDisplayWithBackground> (frame);
     progressDisplay->setSize (frame.normal.getWidth(), frame.normal.getHeight());
 
+    // A visible bar watches the progress on a timer of its own, many times a second: it
+    // is shown only with the display, so that a window that waits for a keyboard rests.
+    progressDisplay->getProgressBar().setVisible (false);
+
     updateButton->addListener (this);
 
     // A click leaves the keyboard focus where it was, so that Return and space toggle
@@ -248,6 +252,8 @@ void MainWindowComponent::showDeviceInfo()
         if (control->getParentComponent() != this)
             addAndMakeVisible (*control);
     }
+
+    progressDisplay->getProgressBar().setVisible (true);
 
     progressDisplay->progress = 0.0;
     background->toBack();
