@@ -5,6 +5,12 @@
 #   - it repaints: a key switches emergency mode on, and the window shows it as the
 #     Linux build's does;
 #   - a second instance opens no window and ends;
+#   - at 144 and 192 DPI (150 and 200 % display scaling) it draws the window larger, with
+#     its artwork drawn for the scale: the title's and the button's edge contrast (the
+#     mean square of the grey-level steps between neighbouring pixels) must beat the
+#     96 DPI window's stretched to the same size, as 1x pictures would be, by a quarter
+#     (1x pictures drawn stretched by the updater came within 5 % of it). A picture of
+#     the window in emergency mode at each DPI is kept as wine-NNNdpi.png;
 #   - while another process holds the companion's lock file it shows the companion
 #     alert, and Cancel ends it; while it runs it holds that file itself.
 #
@@ -74,6 +80,13 @@ matchesWithin() {
     [ "$different" -le "$tolerance" ]
 }
 
+# The display's DPI, as Windows' scaling setting sets it; the checks below start at 96.
+setDpi() {
+    "$root/scripts/wine.sh" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$1" /f >/dev/null 2>&1
+}
+setDpi 96
+trap 'setDpi 96; cleanup' EXIT
+
 #===================================================================================================
 # The Linux build's window: the start state, then emergency mode.
 # Detection has looked for a keyboard (once a second) by the time the pictures are taken.
@@ -127,6 +140,90 @@ secondInstance() {
 }
 check "a second instance opens no window and ends" secondInstance
 stop "$wineApp"
+cp "$shots/wine-emergency.png" "$shots/wine-96dpi.png"
+
+#===================================================================================================
+# Display scaling. The mean square of the grey-level steps between neighbouring pixels,
+# across and down, in an area of a picture.
+edgeContrast() {
+    local across down
+    across=$(convert "$1" -crop "$2" +repage -colorspace Gray \( +clone -roll +1+0 \) -compose difference -composite -shave 1x1 -evaluate pow 2 -format "%[fx:mean]" info:)
+    down=$(convert "$1" -crop "$2" +repage -colorspace Gray \( +clone -roll +0+1 \) -compose difference -composite -shave 1x1 -evaluate pow 2 -format "%[fx:mean]" info:)
+    awk -v a="$across" -v d="$down" 'BEGIN { printf "%.5f", a + d }'
+}
+
+# An area given in the window's own units, at a scale.
+scaled() { awk -v s="$1" -v x="$2" -v y="$3" -v w="$4" -v h="$5" 'BEGIN { printf "%dx%d+%d+%d", w * s, h * s, x * s, y * s }'; }
+
+# The updater's window at about this width; prints its id.
+windowOfWidth() {
+    local w width
+    for _ in $(seq 1 200); do
+        for w in $(windows); do
+            width=$(xwininfo -id "$w" | awk '/Width:/ { print $2 }')
+            if [ "$width" -ge "$1" ] && [ "$width" -le $(($1 + 2)) ]; then
+                echo "$w"
+                return 0
+            fi
+        done
+        sleep 0.2
+    done
+    return 1
+}
+
+# The title below the placeholder notice, and the button.
+areas=("title 20 14 358 73" "button 175 250 212 56")
+
+# Whether each area of the shot beats the stretched window by a quarter; with "say",
+# prints the figures.
+crisperThanStretched() {
+    local shot=$1 stretched=$2 scale=$3 say=${4:-} area crisp reference geometry status=0
+    for area in "${areas[@]}"; do
+        read -r -a a <<<"$area"
+        geometry=$(scaled "$scale" "${a[@]:1}")
+        crisp=$(edgeContrast "$shot" "$geometry")
+        reference=$(edgeContrast "$stretched" "$geometry")
+        if [ -n "$say" ]; then
+            echo "  ${a[0]}: edge contrast $crisp, the 96 DPI window stretched $reference ($(awk -v c="$crisp" -v r="$reference" 'BEGIN { printf "%.2f", c / r }') x)"
+        fi
+        awk -v c="$crisp" -v r="$reference" 'BEGIN { exit !(c > 1.25 * r) }' || status=1
+    done
+    return "$status"
+}
+
+crispAt() {
+    local dpi=$1 scale window width height stretched shot app
+    scale=$(awk -v d="$dpi" 'BEGIN { print d / 96 }')
+    width=$(awk -v s="$scale" 'BEGIN { printf "%d", 400 * s }')
+    height=$(awk -v s="$scale" 'BEGIN { printf "%d", 311 * s + 0.5 }')
+    shot="$shots/wine-${dpi}dpi.png"
+    stretched="$work/stretched-$dpi.png"
+    convert "$shots/wine-96dpi.png" -filter Triangle -resize "${width}x${height}!" "$stretched"
+
+    setDpi "$dpi"
+    start "$root/scripts/wine.sh" "$updater"
+    app=$started
+    window=$(windowOfWidth "$width") || { stop "$app"; setDpi 96; return 1; }
+    sleep "$settle"
+    xdotool key --window "$window" e 2>/dev/null
+
+    # Until the button shows, and its edges with it.
+    for _ in $(seq 1 50); do
+        import -window "$window" -crop "${width}x${height}+0+0" +repage "png:$shot"
+        crisperThanStretched "$shot" "$stretched" "$scale" && break
+        sleep 0.2
+    done
+    stop "$app"
+    setDpi 96
+    crisperThanStretched "$shot" "$stretched" "$scale" say
+}
+
+for area in "${areas[@]}"; do
+    read -r -a a <<<"$area"
+    echo "  at 96 DPI, ${a[0]}: edge contrast $(edgeContrast "$shots/wine-96dpi.png" "$(scaled 1 "${a[@]:1}")")"
+done
+check "at 144 DPI the window is drawn at 150 %, its artwork crisper than stretched" crispAt 144
+check "at 192 DPI the window is drawn at 200 %, its artwork crisper than stretched" crispAt 192
 
 #===================================================================================================
 # The companion's folder exists from here on: the updater takes the lock file.

@@ -22,7 +22,8 @@ if [ "$flavour" = windows ]; then
     cd "$dir"
     # Three at once: the whole updates over WinMM spend most of their time in the
     # protocol's pauses. The window checks go one at a time, alone on the screen.
-    exec xvfb-run -a -s "-screen 0 640x480x24 -nolisten tcp" "$root/scripts/wine.sh" --session bash -c '
+    # The screen holds the window at 200 % display scaling.
+    exec xvfb-run -a -s "-screen 0 1024x768x24 -nolisten tcp" "$root/scripts/wine.sh" --session bash -c '
         ctest --output-on-failure --parallel 3 &&
         "$0/scripts/check-windows-app.sh" "$1" "$2/MoreltaFirmwareUpdater_artefacts/Release/MORELTA Firmware Updater" &&
         "$0/scripts/check-windows-update.sh" "$1"' \
