@@ -18,17 +18,17 @@
 // Every resource, in the order of namedResourceList: the streams, the icon, then each
 // picture of the window at 1x and at 2x.
 #define MORELTA_PICTURE(X, name) X (name##_png) X (name##_2x_png)
-#define MORELTA_RESOURCES(X)                                    \
-    X (KVX1_RCap_syx)                                           \
-    X (KVX1_RC_assets_syx)                                      \
-    X (Morelta_FirmwareIcon_png)                                \
-    MORELTA_PICTURE (X, MoreltaLockup)                          \
-    MORELTA_PICTURE (X, IvraLogo)                               \
-    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_Background_25)   \
-    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_Background_49)   \
-    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_Background_61)   \
-    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_ProgressBar)     \
-    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_UpdateButton_Hover) \
+#define MORELTA_RESOURCES(X)                                        \
+    X (KVX1_RCap_syx)                                               \
+    X (KVX1_RC_assets_syx)                                          \
+    X (Morelta_FirmwareIcon_png)                                    \
+    MORELTA_PICTURE (X, MoreltaLockup)                              \
+    MORELTA_PICTURE (X, IvraLogo)                                   \
+    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_Background_25)       \
+    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_Background_49)       \
+    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_Background_61)       \
+    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_ProgressBar)         \
+    MORELTA_PICTURE (X, MoreltaFirmwareUpdater_UpdateButton_Hover)  \
     MORELTA_PICTURE (X, MoreltaFirmwareUpdater_UpdateButton_Normal) \
     MORELTA_PICTURE (X, MoreltaFirmwareUpdater_UpdateButton_Press)
 

@@ -512,8 +512,7 @@ TEST_F (MidiManagerTest, AMessageOnItsWayHoldsUpNeitherTheMessageThreadNorThePol
                               test::waitWithoutPumping ([&]
                                                         { return release.load(); },
                                                         10000);
-                              arrived.add (m.getNoteNumber());
-                          });
+                              arrived.add (m.getNoteNumber()); });
     Device other (*ports, "OTHER");
     manager->openMidiOutput ("SLOW");
     manager->openMidiOutput ("OTHER");
@@ -522,16 +521,14 @@ TEST_F (MidiManagerTest, AMessageOnItsWayHoldsUpNeitherTheMessageThreadNorThePol
     std::thread first ([&]
                        {
                            EXPECT_TRUE (manager->sendMessageToOutput ("SLOW", juce::MidiMessage::noteOn (1, 1, 0.5f)));
-                           ++sendsReturned;
-                       });
+                           ++sendsReturned; });
     ASSERT_TRUE (test::waitWithoutPumping ([&]
                                            { return taking.load(); }));
 
     std::thread second ([&]
                         {
                             EXPECT_TRUE (manager->sendMessageToAllOutputs (juce::MidiMessage::noteOn (1, 2, 0.5f)));
-                            ++sendsReturned;
-                        });
+                            ++sendsReturned; });
 
     // While the message is on its way the lists answer, the poll closes a port that went,
     // and the next send waits its turn.
