@@ -43,21 +43,8 @@ stop() {
     wait "$1" 2>/dev/null || true
 }
 
-
 # Waits up to 40 s for a visible window of this size; prints its id.
-windowOfSize() {
-    local w
-    for _ in $(seq 1 200); do
-        for w in $(windows); do
-            if xwininfo -id "$w" | grep -q "Width: $1\$" && xwininfo -id "$w" | grep -q "Height: $2\$"; then
-                echo "$w"
-                return 0
-            fi
-        done
-        sleep 0.2
-    done
-    return 1
-}
+windowOfSize() { findWindow "w == $1 && h == $2"; }
 
 # The window's content, 400 x 311 from its top left corner.
 shot() { import -window "$1" -crop 400x311+0+0 +repage "png:$2"; }
@@ -155,22 +142,6 @@ edgeContrast() {
 # An area given in the window's own units, at a scale.
 scaled() { awk -v s="$1" -v x="$2" -v y="$3" -v w="$4" -v h="$5" 'BEGIN { printf "%dx%d+%d+%d", w * s, h * s, x * s, y * s }'; }
 
-# The updater's window at about this width; prints its id.
-windowOfWidth() {
-    local w width
-    for _ in $(seq 1 200); do
-        for w in $(windows); do
-            width=$(xwininfo -id "$w" | awk '/Width:/ { print $2 }')
-            if [ "$width" -ge "$1" ] && [ "$width" -le $(($1 + 2)) ]; then
-                echo "$w"
-                return 0
-            fi
-        done
-        sleep 0.2
-    done
-    return 1
-}
-
 # The title below the placeholder notice, and the button.
 areas=("title 20 14 358 73" "button 175 250 212 56")
 
@@ -203,7 +174,7 @@ crispAt() {
     setDpi "$dpi"
     start "$root/scripts/wine.sh" "$updater"
     app=$started
-    window=$(windowOfWidth "$width") || { stop "$app"; setDpi 96; return 1; }
+    window=$(findWindow "w >= $width && w <= $width + 2") || { stop "$app"; setDpi 96; return 1; }
     sleep "$settle"
     xdotool key --window "$window" e 2>/dev/null
 
@@ -246,12 +217,7 @@ blocked=$started
 companionAlert() {
     local alert
     windowOfSize 400 311 >/dev/null || return 1
-    for _ in $(seq 1 100); do
-        alert=$(windows | while read -r w; do xwininfo -id "$w" | grep -q "Width: 400$" || echo "$w"; done | head -n 1)
-        [ -n "$alert" ] && break
-        sleep 0.2
-    done
-    [ -n "$alert" ] || return 1
+    alert=$(findWindow "w != 400" 20) || return 1
     xdotool key --window "$alert" Escape 2>/dev/null
     for _ in $(seq 1 150); do
         kill -0 "$blocked" 2>/dev/null || return 0

@@ -29,32 +29,11 @@ shotsFolder=update-shots
 # shellcheck source=windows-checks.sh
 . "$root/scripts/windows-checks.sh"
 # The updater's main window (400 x 311), waiting up to 60 s for it.
-mainWindow() {
-    local w
-    for _ in $(seq 1 300); do
-        for w in $(windows); do
-            if xwininfo -id "$w" | grep -q "Width: 400\$"; then
-                echo "$w"
-                return 0
-            fi
-        done
-        sleep 0.2
-    done
-    return 1
-}
+mainWindow() { findWindow "w == 400" 60; }
 
 # A visible window of the updater's that is not its main window: an alert. Waits up to
 # $1 seconds.
-alertWindow() {
-    local w
-    for _ in $(seq 1 $(($1 * 5))); do
-        for w in $(windows); do
-            xwininfo -id "$w" | grep -q "Width: 400\$" || { echo "$w"; return 0; }
-        done
-        sleep 0.2
-    done
-    return 1
-}
+alertWindow() { findWindow "w != 400" "$1"; }
 
 shot() { import -window "$1" "png:$shots/$2.png" 2>/dev/null || true; }
 keyboard=

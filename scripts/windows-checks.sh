@@ -4,8 +4,8 @@
 #   shotsFolder    the folder under it that keeps the pictures, made anew
 #   title          the updater's window title
 # It gives a work folder removed at the end, $pids (programs killed at the end), check
-# (a PASS or FAIL line, with its time, counted in $passed and $failed) and windows (the
-# ids of the updater's visible windows).
+# (a PASS or FAIL line, with its time, counted in $passed and $failed), windows (the
+# ids of the updater's visible windows) and findWindow (one of them by its size).
 
 work=$(mktemp -d)
 shots="$windowsBuild/$shotsFolder" # kept, to look at
@@ -36,3 +36,19 @@ check() {
 }
 
 windows() { xdotool search --onlyvisible --name "^$title\$" 2>/dev/null || true; }
+
+# Waits up to $2 seconds (40 unless told) for a visible window of the updater's whose
+# width w and height h meet the awk condition $1 ("w == 400 && h == 311"); prints its id.
+findWindow() {
+    local w
+    for _ in $(seq 1 $((${2:-40} * 5))); do
+        for w in $(windows); do
+            if xwininfo -id "$w" | awk '/Width:/ { w = $2 } /Height:/ { h = $2 } END { exit !('"$1"') }'; then
+                echo "$w"
+                return 0
+            fi
+        done
+        sleep 0.2
+    done
+    return 1
+}
