@@ -377,6 +377,13 @@ bool SimulatedPrivateDriver::isCaptureEventRegistered (int number)
     return file != nullptr && file->captureEvent != 0;
 }
 
+bool SimulatedPrivateDriver::isChangeAwaited (const juce::String& keyPath)
+{
+    const std::lock_guard<std::mutex> guard (mutex);
+    const auto key = findKey (keyPath);
+    return key != nullptr && ! key->watches.empty();
+}
+
 int SimulatedPrivateDriver::getNumOpenKeys()
 {
     const std::lock_guard<std::mutex> guard (mutex);

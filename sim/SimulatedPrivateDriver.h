@@ -107,6 +107,9 @@ public:
     bool isCapturePortOpen (int instance, int port);
     bool isCaptureEventRegistered (int instance);
 
+    /** True while someone waits for the next change of the key at this path. */
+    bool isChangeAwaited (const juce::String& keyPath);
+
     /** Keys and device files the client has open now. */
     int getNumOpenKeys();
     int getNumOpenDevices();
